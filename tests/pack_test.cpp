@@ -1,0 +1,234 @@
+// image_gen_header run as a user runs it, in a temporary directory.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "format/crc16_xmodem.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kTool = IMAGE_GEN_HEADER_PATH;
+
+RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options = {}) {
+    options.cwd = dir;
+    return run_program(kTool, args, options);
+}
+
+std::string hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", v);
+    return text;
+}
+
+std::string raw_lines(const Bytes& image) {
+    return "image size:" + hex(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
+           hex(CRC16_XMODEM(image.data(), image.size())) + "\n";
+}
+
+uint32_t word_at(const Bytes& file, size_t offset) {
+    return file[offset] | file[offset + 1] << 8 | file[offset + 2] << 16 | static_cast<uint32_t>(file[offset + 3]) << 24;
+}
+
+TEST(Pack, ImageCopyWritesHeaderThenImage) {
+    TempDir dir;
+    for (size_t size : {size_t{0}, size_t{1}, size_t{0x100}, size_t{0x101}, size_t{512}, size_t{100'000}}) {
+        Bytes image = make_image(size, "label-x");
+        write_file(dir / "app.bin", image);
+        RunResult r = pack(dir.path, {"app.bin", "image_copy"});
+        EXPECT_EQ(r.status, 0) << size;
+        EXPECT_EQ(r.out, raw_lines(image)) << size;
+        EXPECT_EQ(r.err, "");
+        Bytes ota = read_file(dir / "app.ota.bin");
+        ASSERT_EQ(ota.size(), size + 128);
+        EXPECT_EQ(Bytes(ota.begin() + 128, ota.end()), image) << size;
+        EXPECT_EQ(word_at(ota, 0x50), size);
+        EXPECT_EQ(word_at(ota, 0x54), CRC16_XMODEM(image.data(), image.size()));
+        EXPECT_EQ(read_file(dir / "app.bin"), image) << "the input is only read";
+    }
+}
+
+TEST(Pack, PrintsSizeInLowercaseHexWithoutPadding) {
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(512, ""));
+    EXPECT_EQ(pack(dir.path, {"app.bin", "image_copy"}).out.substr(0, 18), "image size:0x200\ni");
+    write_file(dir / "app.bin", make_image(0xABC, ""));
+    EXPECT_EQ(pack(dir.path, {"app.bin", "image_copy"}).out.substr(0, 17), "image size:0xabc\n");
+    write_file(dir / "app.bin", {});
+    EXPECT_EQ(pack(dir.path, {"app.bin", "image_copy"}).out, "image size:0x0\nimage crc:0x0\n");
+}
+
+TEST(Pack, FlashRemappingDiffersOnlyInRemapWords) {
+    TempDir dir;
+    Bytes image = make_image(3000, "remap");
+    write_file(dir / "fw.bin", image);
+    ASSERT_EQ(pack(dir.path, {"fw.bin", "image_copy"}).status, 0);
+    Bytes copy = read_file(dir / "fw.ota.bin");
+    RunResult r = pack(dir.path, {"fw.bin", "flash_remapping"});
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, raw_lines(image));
+    Bytes remap = read_file(dir / "fw.ota.bin");
+    ASSERT_EQ(remap.size(), copy.size());
+    for (size_t i = 0; i < copy.size(); i++) {
+        bool remap_word = (i >= 0x40 && i < 0x44) || (i >= 0x64 && i < 0x68);
+        EXPECT_EQ(copy[i] != remap[i], remap_word) << "offset " << i;
+    }
+    EXPECT_EQ(word_at(remap, 0x64), 0xA5A55A00u);
+}
+
+TEST(Pack, OutputNameDropsFourBytesAndAddsSuffix) {
+    struct Case {
+        std::string input, output;
+    };
+    for (const Case& c : std::vector<Case>{{"app.bin", "app.ota.bin"},
+                                           {"out/fw.bin", "out/fw.ota.bin"},
+                                           {"image.hex", "image.ota.bin"},
+                                           {"firmware", "firm.ota.bin"},
+                                           {"abcd", ".ota.bin"},
+                                           {"out/fw", "ou.ota.bin"}}) {
+        TempDir dir;
+        mkdir((dir / "out").c_str(), 0777);
+        Bytes image = make_image(700, "n");
+        write_file(dir / c.input, image);
+        RunResult r = pack(dir.path, {c.input, "image_copy"});
+        EXPECT_EQ(r.status, 0) << c.input;
+        ASSERT_TRUE(file_exists(dir / c.output)) << c.input;
+        EXPECT_EQ(read_file(dir / c.output).size(), image.size() + 128);
+    }
+}
+
+// Names reach the file system as they are: no shell sees them.
+TEST(Pack, AnyFileNameWorks) {
+    TempDir dir;
+    std::string long_dir = "d";
+    for (int i = 0; i < 6; i++) long_dir += "/" + std::string(60, static_cast<char>('a' + i));
+    std::filesystem::create_directories(dir / long_dir);
+    for (const std::string& name : {std::string("with blank.bin"), std::string("quo'te\"s.bin"),
+                                    std::string("$(touch pwned);`x`|&<>*?.bin"), std::string("-leading.bin"),
+                                    std::string("new\nline.bin"), std::string("caf\xc3\xa9-\xff.bin"),
+                                    long_dir + "/image.bin"}) {
+        Bytes image = make_image(1000, "odd");
+        write_file(dir / name, image);
+        RunResult r = pack(dir.path, {name, "flash_remapping"});
+        EXPECT_EQ(r.status, 0) << name;
+        EXPECT_EQ(r.out, raw_lines(image)) << name;
+        std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
+        ASSERT_TRUE(file_exists(dir / output)) << name;
+        EXPECT_EQ(read_file(dir / output).size(), 1128u);
+    }
+    EXPECT_FALSE(file_exists(dir / "pwned"));
+    EXPECT_GT((long_dir + "/image.bin").size(), 251u);
+}
+
+TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(5000, "old"));
+    ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
+    Bytes image = make_image(900, "new");
+    write_file(dir / "app.bin", image);
+    ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
+    Bytes first = read_file(dir / "app.ota.bin");
+    EXPECT_EQ(first.size(), 1028u);
+    RunResult r = pack(dir.path, {"app.bin", "image_copy", "image_compress", "extra"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, raw_lines(image));
+    EXPECT_EQ(read_file(dir / "app.ota.bin"), first);
+}
+
+TEST(Pack, BadArgumentsTouchNothing) {
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(600, ""));
+    write_file(dir / "abc", make_image(600, ""));
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"app.bin", "IMAGE_COPY"},
+                                               {"app.bin", "image_copy "},
+                                               {"app.bin", ""},
+                                               {"app.bin"},
+                                               {},
+                                               {"abc", "image_copy"},
+                                               {"", "image_copy"}}) {
+        RunResult r = pack(dir.path, args);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, "input param error\n");
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"abc", "app.bin"}));
+    }
+}
+
+TEST(Pack, MissingInputSaysFileOpenErrorAlone) {
+    TempDir dir;
+    RunResult r = pack(dir.path, {"absent.bin", "image_copy"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "file open error\n");
+    EXPECT_TRUE(list_dir(dir.path).empty());
+}
+
+TEST(Pack, OutputThatCannotBeCreated) {
+    TempDir dir;
+    Bytes image = make_image(800, "");
+    write_file(dir / "app.bin", image);
+    mkdir((dir / "app.ota.bin").c_str(), 0777);
+    RunResult r = pack(dir.path, {"app.bin", "image_copy"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+}
+
+TEST(Pack, DirectoryAsInputIsAReadError) {
+    TempDir dir;
+    mkdir((dir / "dir.bin").c_str(), 0777);
+    RunResult r = pack(dir.path, {"dir.bin", "image_copy"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out.substr(0, 11), "image size:");
+    EXPECT_EQ(r.out.substr(r.out.find('\n') + 1), "file read error\n");
+    EXPECT_FALSE(file_exists(dir / "dir.ota.bin"));
+}
+
+TEST(Pack, FailedWriteLeavesNoFile) {
+    TempDir dir;
+    Bytes image = make_image(200'000, "");
+    write_file(dir / "app.bin", image);
+    write_file(dir / "app.ota.bin", Bytes(10, 1));
+    RunOptions options;
+    options.file_size_limit = 100'000;
+    RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, raw_lines(image) + "file write error\n");
+    EXPECT_FALSE(file_exists(dir / "app.ota.bin"));
+}
+
+TEST(Pack, ImageOf4GiBIsRefusedBeforeAllocating) {
+    TempDir dir;
+    std::string path = dir / "huge.bin";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(ftruncate(fileno(f), off_t{1} << 32), 0);  // sparse: takes no disk space
+    std::fclose(f);
+    RunResult r = pack(dir.path, {"huge.bin", "image_copy"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "image too large\n");
+    EXPECT_FALSE(file_exists(dir / "huge.ota.bin"));
+}
+
+TEST(Pack, AllocationFailureIsReported) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    TempDir dir;
+    std::string path = dir / "big.bin";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(ftruncate(fileno(f), off_t{3} << 30), 0);
+    std::fclose(f);
+    RunOptions options;
+    options.address_space_limit = rlim_t{1} << 30;
+    RunResult r = pack(dir.path, {"big.bin", "image_copy"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "image size:0xc0000000\nmalloc failed\n");
+    EXPECT_FALSE(file_exists(dir / "big.ota.bin"));
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+// Helpers for tests that run the built tools as a user would.
+#pragma once
+
+#include <sys/resource.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct RunOptions {
+    std::string cwd;                       // empty: the test's own
+    std::optional<std::string> path_env;   // replaces PATH in the child
+    std::optional<rlim_t> file_size_limit; // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
+};
+
+struct RunResult {
+    int status = 0;  // exit status 0..255, or -1 when killed by a signal
+    std::string out;
+    std::string err;
+};
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args,
+                      const RunOptions& options = {});
+
+// A fresh directory, removed with everything in it at the end of the test.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path;
+    std::string operator/(const std::string& name) const { return path + "/" + name; }
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& data);
+bool file_exists(const std::string& path);
+// The names in a directory, sorted.
+std::vector<std::string> list_dir(const std::string& path);
+
+// A deterministic raw image of `size` bytes with `label` and its NUL at 0x100
+// when it fits.
+Bytes make_image(size_t size, const std::string& label, uint32_t seed = 1);
