@@ -1,0 +1,207 @@
+// image_gen_header in image_compress mode, with the real xz and with stand-ins.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "format/crc16_xmodem.h"
+#include "test_support.h"
+
+namespace {
+
+const std::string kTool = IMAGE_GEN_HEADER_PATH;
+const std::string kXz = XZ_PATH;
+
+RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options = {}) {
+    options.cwd = dir;
+    return run_program(kTool, args, options);
+}
+
+std::string hex(uint32_t v) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", v);
+    return text;
+}
+
+std::string raw_lines(const Bytes& image) {
+    return "image size:" + hex(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
+           hex(CRC16_XMODEM(image.data(), image.size())) + "\n";
+}
+
+Bytes payload_of(const Bytes& ota) { return Bytes(ota.begin() + 128, ota.end()); }
+
+// The stream `xz` makes of `image` with the packing options, made here independently.
+Bytes reference_stream(const TempDir& dir, const Bytes& image) {
+    write_file(dir / "reference.bin", image);
+    RunResult r = run_program(kXz, {"-f", "--lzma2=dict=32KiB", "--check=crc32", "-k", "--", dir / "reference.bin"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bytes stream = read_file(dir / "reference.bin.xz");
+    std::remove((dir / "reference.bin.xz").c_str());
+    std::remove((dir / "reference.bin").c_str());
+    return stream;
+}
+
+Bytes decompress(const TempDir& dir, const Bytes& stream) {
+    write_file(dir / "stream.xz", stream);
+    RunResult r = run_program(kXz, {"-dc", "--", dir / "stream.xz"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::remove((dir / "stream.xz").c_str());
+    return Bytes(r.out.begin(), r.out.end());
+}
+
+// A stand-in for xz on the search path: a shell script with the given body.
+std::string fake_xz_path(const TempDir& dir, const std::string& body) {
+    std::string bin = dir / "fakebin";
+    mkdir(bin.c_str(), 0777);
+    Bytes script(body.begin(), body.end());
+    write_file(bin + "/xz", script);
+    chmod((bin + "/xz").c_str(), 0755);
+    return bin + ":/usr/bin:/bin";
+}
+
+TEST(Compress, PayloadIsTheXzStreamOfTheImage) {
+    TempDir dir;
+    TempDir work;
+    for (size_t size : {size_t{0}, size_t{300}, size_t{70'000}}) {
+        Bytes image = make_image(size, "compress-me");
+        for (size_t i = 0x200; i < size; i++) image[i] = static_cast<uint8_t>(i / 64);  // compressible
+        write_file(dir / "app.bin", image);
+        RunResult r = pack(dir.path, {"app.bin", "image_compress"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read_file(dir / "app.bin"), image) << "the input is only read";
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"}));
+
+        Bytes ota = read_file(dir / "app.ota.bin");
+        Bytes stream = payload_of(ota);
+        EXPECT_EQ(stream, reference_stream(work, image)) << size;
+        EXPECT_EQ(decompress(work, stream), image) << size;
+        uint16_t stream_crc = CRC16_XMODEM(stream.data(), stream.size());
+        EXPECT_EQ(r.out, raw_lines(image) + "compress image size:" + hex(static_cast<uint32_t>(stream.size())) +
+                             "\ncompress image crc:" + hex(stream_crc) + "\n");
+
+        // Against an image_copy run: the compress flag and payload words differ, the image words do not.
+        ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
+        Bytes copy = read_file(dir / "app.ota.bin");
+        EXPECT_EQ(Bytes(ota.begin(), ota.begin() + 0x4C), Bytes(copy.begin(), copy.begin() + 0x4C));
+        EXPECT_EQ(Bytes(ota.begin() + 0x58, ota.begin() + 128), Bytes(copy.begin() + 0x58, copy.begin() + 128));
+        Bytes words(ota.begin() + 0x4C, ota.begin() + 0x58);
+        uint32_t n = static_cast<uint32_t>(stream.size());
+        EXPECT_EQ(words, (Bytes{0, 0, 0, 0, uint8_t(n), uint8_t(n >> 8), uint8_t(n >> 16), uint8_t(n >> 24),
+                                uint8_t(stream_crc), uint8_t(stream_crc >> 8), 0, 0}));
+    }
+}
+
+TEST(Compress, StreamHasTheFilterAndCheckAsked) {
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(5000, "x"));
+    ASSERT_EQ(pack(dir.path, {"app.bin", "image_compress"}).status, 0);
+    write_file(dir / "payload.xz", payload_of(read_file(dir / "app.ota.bin")));
+    RunResult r = run_program(kXz, {"-lvv", dir / "payload.xz"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Check:             CRC32"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("--lzma2=dict=32KiB"), std::string::npos) << r.out;
+}
+
+TEST(Compress, IncompressibleImageGivesALongerPayload) {
+    TempDir dir;
+    TempDir work;
+    Bytes image = make_image(100'000, "random");
+    write_file(dir / "rnd.bin", image);
+    ASSERT_EQ(pack(dir.path, {"rnd.bin", "image_compress"}).status, 0);
+    Bytes stream = payload_of(read_file(dir / "rnd.ota.bin"));
+    EXPECT_GT(stream.size(), image.size());
+    EXPECT_EQ(decompress(work, stream), image);
+}
+
+TEST(Compress, StaleCompressedCopyIsReplacedAndRemoved) {
+    TempDir dir;
+    TempDir work;
+    Bytes image = make_image(4000, "stale");
+    write_file(dir / "app.bin", image);
+    write_file(dir / "app.bin.xz", Bytes(50'000, 0xAB));
+    ASSERT_EQ(pack(dir.path, {"app.bin", "image_compress"}).status, 0);
+    EXPECT_FALSE(file_exists(dir / "app.bin.xz"));
+    EXPECT_EQ(decompress(work, payload_of(read_file(dir / "app.ota.bin"))), image);
+}
+
+TEST(Compress, HostileNamesReachXzAsOneFileName) {
+    TempDir dir;
+    TempDir work;
+    std::string deep = "d";
+    for (int i = 0; i < 4; i++) deep += "/" + std::string(60, static_cast<char>('a' + i));
+    std::filesystem::create_directories(dir / deep);
+    for (const std::string& name :
+         {std::string("with blank.bin"), std::string("quo'te\"s.bin"), std::string("$(touch pwned1).bin"),
+          std::string("`touch pwned2`.bin"), std::string("a;touch pwned3;b.bin"), std::string("p|i&p<e>*?(x).bin"),
+          std::string("-leading.bin"), std::string("--help.bin"), std::string("new\nline.bin"),
+          std::string("caf\xc3\xa9-\xff.bin"), deep + "/image.bin"}) {
+        Bytes image = make_image(2000, "hostile");
+        write_file(dir / name, image);
+        RunResult r = pack(dir.path, {name, "image_compress"});
+        EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+        std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
+        ASSERT_TRUE(file_exists(dir / output)) << name;
+        EXPECT_EQ(decompress(work, payload_of(read_file(dir / output))), image) << name;
+        EXPECT_FALSE(file_exists(dir / (name + ".xz"))) << name;
+    }
+    for (const char* marker : {"pwned1", "pwned2", "pwned3", "pwned"}) EXPECT_FALSE(file_exists(dir / marker));
+    EXPECT_GT((deep + "/image.bin").size(), 213u);
+}
+
+TEST(Compress, MissingXzFailsWithNoFiles) {
+    TempDir dir;
+    TempDir empty;
+    Bytes image = make_image(3000, "");
+    write_file(dir / "app.bin", image);
+    RunOptions options;
+    options.path_env = empty.path;
+    RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+    EXPECT_NE(r.err.find("not found"), std::string::npos) << r.err;
+    EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"app.bin"});
+}
+
+TEST(Compress, FailingOrKilledXzLeavesNoFiles) {
+    const std::string half_stream_then_fail =
+        "#!/bin/sh\nfor last; do :; done\nprintf '\\3757zXZ\\0\\0\\1' > \"$last.xz\"\nexit 1\n";
+    const std::string killed = "#!/bin/sh\nfor last; do :; done\nprintf 'partial' > \"$last.xz\"\nkill -9 $$\n";
+    for (const std::string& script : {half_stream_then_fail, killed}) {
+        TempDir dir;
+        Bytes image = make_image(3000, "");
+        write_file(dir / "app.bin", image);
+        RunOptions options;
+        options.path_env = fake_xz_path(dir, script);
+        RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
+    }
+}
+
+TEST(Compress, OutputThatCannotBeCreatedKeepsTheCopy) {
+    TempDir dir;
+    Bytes image = make_image(3000, "");
+    write_file(dir / "app.bin", image);
+    mkdir((dir / "app.ota.bin").c_str(), 0777);
+    RunResult r = pack(dir.path, {"app.bin", "image_compress"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+    EXPECT_TRUE(file_exists(dir / "app.bin.xz"));
+}
+
+TEST(Compress, FailedWriteLeavesNoFiles) {
+    TempDir dir;
+    Bytes image = make_image(200'000, "");  // random: the stream is a little longer than the image
+    write_file(dir / "app.bin", image);
+    RunOptions options;
+    options.file_size_limit = 200'100;  // room for xz's copy, not for the OTA file
+    RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, raw_lines(image) + "file write error\n");
+    EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"app.bin"});
+}
+
+}  // namespace
