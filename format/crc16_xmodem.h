@@ -14,7 +14,13 @@ uint16_t CRC16_XMODEM(const uint8_t* data, size_t len);
 // fast kernel is tested against.
 uint16_t crc16_xmodem_update(uint16_t crc, const uint8_t* data, size_t len);
 
-// The carry-less multiply kernel on its own, for tests and benchmarks.
-// Call it only when crc16_xmodem_clmul_available() is true.
-bool crc16_xmodem_clmul_available();
-uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len);
+// The implementations CRC16_XMODEM chooses from, each on its own for tests
+// and benchmarks. All give the same value for every input.
+enum class Crc16Kernel {
+    bitwise,     // crc16_xmodem_update from 0: portable
+    clmul,       // 128-bit carry-less multiply folding (x86-64 PCLMULQDQ)
+    clmul_wide,  // the same two blocks at a time (VPCLMULQDQ with AVX2)
+};
+bool crc16_xmodem_kernel_available(Crc16Kernel kernel);
+// Call only with an available kernel.
+uint16_t crc16_xmodem_with(Crc16Kernel kernel, const uint8_t* data, size_t len);

@@ -1,0 +1,45 @@
+// The checksum kernels side by side, 64 B to 64 MiB.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "format/crc16_xmodem.h"
+
+namespace {
+
+std::vector<uint8_t> bench_data(size_t size) {
+    std::vector<uint8_t> data(size);
+    uint32_t state = 12345;
+    for (auto& byte : data) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    return data;
+}
+
+// range(0): bytes; the benchmark's argument picks the kernel.
+void BM_Crc16(benchmark::State& state, Crc16Kernel kernel) {
+    if (!crc16_xmodem_kernel_available(kernel)) {
+        state.SkipWithError("kernel not available on this processor");
+        return;
+    }
+    auto data = bench_data(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(crc16_xmodem_with(kernel, data.data(), data.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+void BM_Crc16Dispatch(benchmark::State& state) {
+    auto data = bench_data(static_cast<size_t>(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(CRC16_XMODEM(data.data(), data.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+
+BENCHMARK_CAPTURE(BM_Crc16, bitwise, Crc16Kernel::bitwise)->RangeMultiplier(64)->Range(64, 64 << 20);
+BENCHMARK_CAPTURE(BM_Crc16, clmul, Crc16Kernel::clmul)->RangeMultiplier(8)->Range(64, 64 << 20);
+BENCHMARK_CAPTURE(BM_Crc16, clmul_wide, Crc16Kernel::clmul_wide)->RangeMultiplier(8)->Range(64, 64 << 20);
+BENCHMARK(BM_Crc16Dispatch)->Arg(63)->Arg(64)->Arg(4096)->Arg(64 << 20);
+
+}  // namespace
+
+BENCHMARK_MAIN();
