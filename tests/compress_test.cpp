@@ -19,17 +19,6 @@ RunResult pack(const std::string& dir, const std::vector<std::string>& args, Run
     return run_program(kTool, args, options);
 }
 
-std::string hex(uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", v);
-    return text;
-}
-
-std::string raw_lines(const Bytes& image) {
-    return "image size:" + hex(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
-           hex(CRC16_XMODEM(image.data(), image.size())) + "\n";
-}
-
 Bytes payload_of(const Bytes& ota) { return Bytes(ota.begin() + 128, ota.end()); }
 
 // The stream `xz` makes of `image` with the packing options, made here independently.
@@ -78,8 +67,8 @@ TEST(Compress, PayloadIsTheXzStreamOfTheImage) {
         EXPECT_EQ(stream, reference_stream(work, image)) << size;
         EXPECT_EQ(decompress(work, stream), image) << size;
         uint16_t stream_crc = CRC16_XMODEM(stream.data(), stream.size());
-        EXPECT_EQ(r.out, raw_lines(image) + "compress image size:" + hex(static_cast<uint32_t>(stream.size())) +
-                             "\ncompress image crc:" + hex(stream_crc) + "\n");
+        EXPECT_EQ(r.out, raw_image_lines(image) + "compress image size:" + hex32(static_cast<uint32_t>(stream.size())) +
+                             "\ncompress image crc:" + hex32(stream_crc) + "\n");
 
         // Against an image_copy run: the compress flag and payload words differ, the image words do not.
         ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
@@ -159,7 +148,7 @@ TEST(Compress, MissingXzFailsWithNoFiles) {
     options.path_env = empty.path;
     RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
     EXPECT_NE(r.err.find("not found"), std::string::npos) << r.err;
     EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"app.bin"});
 }
@@ -176,7 +165,7 @@ TEST(Compress, FailingOrKilledXzLeavesNoFiles) {
         options.path_env = fake_xz_path(dir, script);
         RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
         EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
     }
 }
@@ -188,7 +177,7 @@ TEST(Compress, OutputThatCannotBeCreatedKeepsTheCopy) {
     mkdir((dir / "app.ota.bin").c_str(), 0777);
     RunResult r = pack(dir.path, {"app.bin", "image_compress"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
     EXPECT_TRUE(file_exists(dir / "app.bin.xz"));
 }
 
@@ -200,7 +189,7 @@ TEST(Compress, FailedWriteLeavesNoFiles) {
     options.file_size_limit = 200'100;  // room for xz's copy, not for the OTA file
     RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_lines(image) + "file write error\n");
+    EXPECT_EQ(r.out, raw_image_lines(image) + "file write error\n");
     EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"app.bin"});
 }
 

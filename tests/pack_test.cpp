@@ -19,17 +19,6 @@ RunResult pack(const std::string& dir, const std::vector<std::string>& args, Run
     return run_program(kTool, args, options);
 }
 
-std::string hex(uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%x", v);
-    return text;
-}
-
-std::string raw_lines(const Bytes& image) {
-    return "image size:" + hex(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
-           hex(CRC16_XMODEM(image.data(), image.size())) + "\n";
-}
-
 uint32_t word_at(const Bytes& file, size_t offset) {
     return file[offset] | file[offset + 1] << 8 | file[offset + 2] << 16 | static_cast<uint32_t>(file[offset + 3]) << 24;
 }
@@ -41,7 +30,7 @@ TEST(Pack, ImageCopyWritesHeaderThenImage) {
         write_file(dir / "app.bin", image);
         RunResult r = pack(dir.path, {"app.bin", "image_copy"});
         EXPECT_EQ(r.status, 0) << size;
-        EXPECT_EQ(r.out, raw_lines(image)) << size;
+        EXPECT_EQ(r.out, raw_image_lines(image)) << size;
         EXPECT_EQ(r.err, "");
         Bytes ota = read_file(dir / "app.ota.bin");
         ASSERT_EQ(ota.size(), size + 128);
@@ -70,7 +59,7 @@ TEST(Pack, FlashRemappingDiffersOnlyInRemapWords) {
     Bytes copy = read_file(dir / "fw.ota.bin");
     RunResult r = pack(dir.path, {"fw.bin", "flash_remapping"});
     ASSERT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, raw_lines(image));
+    EXPECT_EQ(r.out, raw_image_lines(image));
     Bytes remap = read_file(dir / "fw.ota.bin");
     ASSERT_EQ(remap.size(), copy.size());
     for (size_t i = 0; i < copy.size(); i++) {
@@ -115,7 +104,7 @@ TEST(Pack, AnyFileNameWorks) {
         write_file(dir / name, image);
         RunResult r = pack(dir.path, {name, "flash_remapping"});
         EXPECT_EQ(r.status, 0) << name;
-        EXPECT_EQ(r.out, raw_lines(image)) << name;
+        EXPECT_EQ(r.out, raw_image_lines(image)) << name;
         std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
         ASSERT_TRUE(file_exists(dir / output)) << name;
         EXPECT_EQ(read_file(dir / output).size(), 1128u);
@@ -135,7 +124,7 @@ TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
     EXPECT_EQ(first.size(), 1028u);
     RunResult r = pack(dir.path, {"app.bin", "image_copy", "image_compress", "extra"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, raw_lines(image));
+    EXPECT_EQ(r.out, raw_image_lines(image));
     EXPECT_EQ(read_file(dir / "app.ota.bin"), first);
 }
 
@@ -174,7 +163,7 @@ TEST(Pack, OutputThatCannotBeCreated) {
     mkdir((dir / "app.ota.bin").c_str(), 0777);
     RunResult r = pack(dir.path, {"app.bin", "image_copy"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_lines(image) + "file open error\n");
+    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
 }
 
 TEST(Pack, DirectoryAsInputIsAReadError) {
@@ -196,7 +185,7 @@ TEST(Pack, FailedWriteLeavesNoFile) {
     options.file_size_limit = 100'000;
     RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_lines(image) + "file write error\n");
+    EXPECT_EQ(r.out, raw_image_lines(image) + "file write error\n");
     EXPECT_FALSE(file_exists(dir / "app.ota.bin"));
 }
 

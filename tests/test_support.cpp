@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include "format/crc16_xmodem.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -103,6 +105,17 @@ std::vector<std::string> list_dir(const std::string& path) {
     for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+std::string hex32(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%x", value);
+    return text;
+}
+
+std::string raw_image_lines(const Bytes& image) {
+    return "image size:" + hex32(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
+           hex32(CRC16_XMODEM(image.data(), image.size())) + "\n";
 }
 
 Bytes make_image(size_t size, const std::string& label, uint32_t seed) {

@@ -42,6 +42,11 @@ bool file_exists(const std::string& path);
 // The names in a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
 
+// "0x%x" as image_gen_header prints its values.
+std::string hex32(uint32_t value);
+// The two lines image_gen_header prints for a raw image.
+std::string raw_image_lines(const Bytes& image);
+
 // A deterministic raw image of `size` bytes with `label` and its NUL at 0x100
 // when it fits.
 Bytes make_image(size_t size, const std::string& label, uint32_t seed = 1);
