@@ -1,6 +1,8 @@
 // image_gen_header in image_compress mode, with the real xz and with stand-ins.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -168,6 +170,22 @@ TEST(Compress, FailingOrKilledXzLeavesNoFiles) {
         EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
     }
+}
+
+TEST(Compress, KilledRunLeavesNoCompressedCopy) {
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(3000, ""));
+    // An xz that has begun its copy and then hangs, until the run is killed.
+    RunOptions options;
+    options.cwd = dir.path;
+    options.path_env = fake_xz_path(dir, "#!/bin/sh\nfor last; do :; done\nprintf 'half' > \"$last.xz\"\nsleep 5\nexit 1\n");
+    Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
+    for (int i = 0; i < 500 && !file_exists(dir / "app.bin.xz"); i++) usleep(10'000);
+    ASSERT_TRUE(file_exists(dir / "app.bin.xz"));
+    kill(run.pid, SIGTERM);
+    RunResult r = wait_program(run);
+    EXPECT_EQ(r.status, -1) << "ended by the signal";
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
 }
 
 TEST(Compress, OutputThatCannotBeCreatedKeepsTheCopy) {

@@ -125,7 +125,7 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
         std::string err;  // what standard error starts with
     };
     for (const Case& c : std::vector<Case>{
-             {{}, "usage: ota_info"},
+             {{}, "ota_info: usage: ota_info [--json] [--extract RAW] FILE"},
              {{"--bogus", "x"}, "ota_info: --bogus: unknown option"},
              {{"a", "b"}, "ota_info: b: only one FILE"},
              {{"--extract"}, "ota_info: --extract: needs a file name"},

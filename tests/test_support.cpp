@@ -28,7 +28,7 @@ std::string slurp_fd(int fd) {
 
 }  // namespace
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     FILE* out_file = std::tmpfile();
     FILE* err_file = std::tmpfile();
     if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
@@ -60,16 +60,25 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    return Running{pid, out_file, err_file};
+}
+
+RunResult wait_program(Running& running) {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(running.pid, &status, 0) < 0) {
     }
     RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = slurp_fd(out_fd);
-    result.err = slurp_fd(err_fd);
-    std::fclose(out_file);
-    std::fclose(err_file);
+    result.out = slurp_fd(fileno(running.out));
+    result.err = slurp_fd(fileno(running.err));
+    std::fclose(running.out);
+    std::fclose(running.err);
     return result;
+}
+
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+    Running running = start_program(program, args, options);
+    return wait_program(running);
 }
 
 TempDir::TempDir() {

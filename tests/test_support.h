@@ -2,6 +2,9 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cstdio>
 
 #include <cstdint>
 #include <optional>
@@ -25,6 +28,15 @@ struct RunResult {
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
                       const RunOptions& options = {});
+
+// The same in two steps, for tests that act on the program while it runs.
+struct Running {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+    FILE* err = nullptr;
+};
+Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
+RunResult wait_program(Running& running);
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct TempDir {

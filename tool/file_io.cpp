@@ -1,5 +1,7 @@
 #include "tool/file_io.h"
 
+#include "tool/signal_cleanup.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,6 +60,7 @@ bool output_create(const std::string& path, OutputFile& out, std::string& error)
     }
     struct stat st;
     out.remove_on_failure = fstat(out.fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (out.remove_on_failure) remove_on_signal(out.path);
     return true;
 }
 
@@ -87,11 +90,16 @@ bool output_write_close(OutputFile& out, const uint8_t* data, size_t size, std::
         output_discard(out);
         return false;
     }
+    if (out.remove_on_failure) keep_on_signal(out.path);
+    out.remove_on_failure = false;
     return true;
 }
 
 void output_discard(OutputFile& out) {
     file_close(out.fd);
-    if (out.remove_on_failure) unlink(out.path.c_str());
+    if (out.remove_on_failure) {
+        unlink(out.path.c_str());
+        keep_on_signal(out.path);
+    }
     out.remove_on_failure = false;
 }

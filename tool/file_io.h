@@ -16,8 +16,8 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error);
 
 void file_close(int& fd);
 
-// An output file that is removed again unless it is completed: a failed run
-// never leaves a partial file under the output name.
+// An output file that is removed again unless it is completed: a failed or
+// killed run never leaves a partial file under the output name.
 struct OutputFile {
     std::string path;
     int fd = -1;

@@ -81,8 +81,7 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
         }
     }
     if (!have_file) {
-        std::fputs(kUsage, stderr);
-        status = kTrouble;
+        status = complain("usage", "ota_info [--json] [--extract RAW] FILE (see ota_info --help)");
         return false;
     }
     return true;
@@ -126,7 +125,9 @@ bool read_ota_file(const std::string& path, std::vector<uint8_t>& data, uint64_t
     }
     ok = ok && read_more(fd, data, kOtaHeaderSize, error);
     if (ok && data.size() == kOtaHeaderSize) {
-        ok = read_more(fd, data, ota_load_le32(data.data() + kOtaPayloadSize), error);
+        uint64_t payload_size = ota_load_le32(data.data() + kOtaPayloadSize);
+        if (S_ISREG(st.st_mode)) data.reserve(kOtaHeaderSize + std::min<uint64_t>(payload_size, st.st_size));
+        ok = read_more(fd, data, payload_size, error);
     }
     std::vector<uint8_t> probe;
     ok = ok && read_more(fd, probe, 1, error);  // anything past the payload?

@@ -5,6 +5,7 @@
 #include "format/crc16_xmodem.h"
 #include "tool/file_io.h"
 #include "tool/pack.h"
+#include "tool/signal_cleanup.h"
 #include "tool/xz_command.h"
 
 int pack_compressed(const std::string& input_path, OtaHeader& header, WorkBuffer& buffer, int& input_fd) {
@@ -12,6 +13,7 @@ int pack_compressed(const std::string& input_path, OtaHeader& header, WorkBuffer
     std::string error;
 
     if (access(copy_name.c_str(), F_OK) == 0) unlink(copy_name.c_str());
+    remove_on_signal(copy_name);
 
     // Our lines must be out before xz's own messages, and not copied to the child.
     std::fflush(stdout);
@@ -73,5 +75,6 @@ int pack_compressed(const std::string& input_path, OtaHeader& header, WorkBuffer
     work_buffer_release(buffer);
     file_close(copy_fd);
     unlink(copy_name.c_str());
+    keep_on_signal(copy_name);
     return kPackSuccess;
 }
