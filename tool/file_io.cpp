@@ -1,13 +1,13 @@
 #include "tool/file_io.h"
 
-#include "tool/signal_cleanup.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "tool/signal_cleanup.h"
 
 bool file_size(const std::string& path, uint64_t& size, std::string& error) {
     struct stat st;
