@@ -188,17 +188,6 @@ TEST(Compress, KilledRunLeavesNoCompressedCopy) {
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
 }
 
-TEST(Compress, OutputThatCannotBeCreatedKeepsTheCopy) {
-    TempDir dir;
-    Bytes image = make_image(3000, "");
-    write_file(dir / "app.bin", image);
-    mkdir((dir / "app.ota.bin").c_str(), 0777);
-    RunResult r = pack(dir.path, {"app.bin", "image_compress"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
-    EXPECT_TRUE(file_exists(dir / "app.bin.xz"));
-}
-
 TEST(Compress, FailedWriteLeavesNoFiles) {
     TempDir dir;
     Bytes image = make_image(200'000, "");  // random: the stream is a little longer than the image

@@ -156,14 +156,18 @@ TEST(Pack, MissingInputSaysFileOpenErrorAlone) {
     EXPECT_TRUE(list_dir(dir.path).empty());
 }
 
+// In image_compress mode the compressed copy was made by then, and stays for a look.
 TEST(Pack, OutputThatCannotBeCreated) {
-    TempDir dir;
-    Bytes image = make_image(800, "");
-    write_file(dir / "app.bin", image);
-    mkdir((dir / "app.ota.bin").c_str(), 0777);
-    RunResult r = pack(dir.path, {"app.bin", "image_copy"});
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
+    for (const std::string mode : {"image_copy", "flash_remapping", "image_compress"}) {
+        TempDir dir;
+        Bytes image = make_image(800, "");
+        write_file(dir / "app.bin", image);
+        mkdir((dir / "app.ota.bin").c_str(), 0777);
+        RunResult r = pack(dir.path, {"app.bin", mode});
+        EXPECT_EQ(r.status, 255) << mode;
+        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << mode;
+        EXPECT_EQ(file_exists(dir / "app.bin.xz"), mode == "image_compress");
+    }
 }
 
 TEST(Pack, DirectoryAsInputIsAReadError) {
