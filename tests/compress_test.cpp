@@ -172,6 +172,29 @@ TEST(Compress, FailingOrKilledXzLeavesNoFiles) {
     }
 }
 
+// A copy whose size says more than it holds, and one too large for the
+// header's words: both fail without an OTA file and remove the copy.
+TEST(Compress, BadCompressedCopiesAreRefused) {
+    const std::string sysfs_file = "/sys/kernel/mm/transparent_hugepage/enabled";  // size 4096, far less to read
+    struct Case {
+        std::string script_line;
+        std::string last_line;
+    };
+    std::vector<Case> cases = {{"truncate -s 4G \"$last.xz\"", "image too large\n"}};
+    if (file_exists(sysfs_file)) cases.push_back({"ln -s " + sysfs_file + " \"$last.xz\"", "file read error\n"});
+    for (const Case& c : cases) {
+        TempDir dir;
+        Bytes image = make_image(3000, "");
+        write_file(dir / "app.bin", image);
+        RunOptions options;
+        options.path_env = fake_xz_path(dir, "#!/bin/sh\nfor last; do :; done\n" + c.script_line + "\n");
+        RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+        EXPECT_EQ(r.status, 255) << c.script_line;
+        EXPECT_EQ(r.out, raw_image_lines(image) + c.last_line);
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
+    }
+}
+
 TEST(Compress, KilledRunLeavesNoCompressedCopy) {
     TempDir dir;
     write_file(dir / "app.bin", make_image(3000, ""));
