@@ -38,7 +38,10 @@ void BM_Crc16Dispatch(benchmark::State& state) {
 BENCHMARK_CAPTURE(BM_Crc16, bitwise, Crc16Kernel::bitwise)->RangeMultiplier(64)->Range(64, 64 << 20);
 BENCHMARK_CAPTURE(BM_Crc16, clmul, Crc16Kernel::clmul)->RangeMultiplier(8)->Range(64, 64 << 20);
 BENCHMARK_CAPTURE(BM_Crc16, clmul_wide, Crc16Kernel::clmul_wide)->RangeMultiplier(8)->Range(64, 64 << 20);
-BENCHMARK(BM_Crc16Dispatch)->Arg(63)->Arg(64)->Arg(4096)->Arg(64 << 20);
+// Where the kernels take over from the bitwise loop.
+BENCHMARK_CAPTURE(BM_Crc16, bitwise_short, Crc16Kernel::bitwise)->DenseRange(1, 8, 1)->Arg(16);
+BENCHMARK_CAPTURE(BM_Crc16, clmul_short, Crc16Kernel::clmul)->DenseRange(1, 8, 1)->Arg(16);
+BENCHMARK(BM_Crc16Dispatch)->Arg(3)->Arg(4)->Arg(64)->Arg(4096)->Arg(64 << 20);
 
 }  // namespace
 

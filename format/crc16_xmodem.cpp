@@ -30,11 +30,9 @@ uint16_t crc16_xmodem_with(Crc16Kernel kernel, const uint8_t* data, size_t len) 
 }
 
 uint16_t CRC16_XMODEM(const uint8_t* data, size_t len) {
-    // Below a few blocks the kernels' set-up and final reduction cost more
-    // than they save.
     static const Crc16Kernel fastest = crc16_xmodem_kernel_available(Crc16Kernel::clmul_wide) ? Crc16Kernel::clmul_wide
                                        : crc16_xmodem_kernel_available(Crc16Kernel::clmul)    ? Crc16Kernel::clmul
                                                                                               : Crc16Kernel::bitwise;
-    if (len < 64) return crc16_xmodem_update(0, data, len);
+    if (len < 4) return crc16_xmodem_update(0, data, len);  // below this the kernels' fixed cost loses
     return crc16_xmodem_with(fastest, data, len);
 }

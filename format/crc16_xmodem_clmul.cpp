@@ -7,11 +7,16 @@
 // halves gives A·x^128 ≡ A_hi·(x^192 mod P) + A_lo·(x^128 mod P), two
 // carry-less products that fit back into 128 bits. Eight accumulators over
 // interleaved blocks keep the multiplier busy (with VPCLMULQDQ, two to a
-// 256-bit register); they are merged with the same step at the end. The final 128-bit accumulator is congruent to the message,
-// so the checksum of its 16 bytes is the checksum of the message, and the
-// bitwise routine finishes it and the tail. No table: the fold constants
-// x^n mod P are computed at compile time from the polynomial.
+// 256-bit register); they are merged with the same step at the end.
+//
+// With an initial value of 0, leading zero bytes do not change the checksum,
+// so a message whose length is not a multiple of 16 is read as if padded with
+// zeros in front: every block is then whole. The last accumulator is reduced
+// to the checksum by two more folds and a Barrett reduction. No table: the
+// constants x^n mod P and x^64 div P are computed at compile time from P.
 #include "format/crc16_xmodem_clmul.h"
+
+#include <cstring>
 
 #include "format/crc16_xmodem.h"
 
@@ -23,7 +28,7 @@ namespace {
 
 constexpr uint32_t kPoly = 0x11021;  // P(x) with its x^16 term
 
-// x^n mod P as a 16-bit polynomial.
+// x^n mod P.
 constexpr uint64_t xpow_mod(unsigned n) {
     uint32_t r = 1;
     for (unsigned i = 0; i < n; i++) {
@@ -33,18 +38,35 @@ constexpr uint64_t xpow_mod(unsigned n) {
     return r;
 }
 
+// The quotient of x^64 by P, for the Barrett reduction: 49 bits.
+constexpr uint64_t x64_div_p() {
+    unsigned __int128 rest = static_cast<unsigned __int128>(1) << 64;
+    uint64_t quotient = 0;
+    for (int degree = 64; degree >= 16; degree--) {
+        if ((rest >> degree) & 1) {
+            quotient |= uint64_t{1} << (degree - 16);
+            rest ^= static_cast<unsigned __int128>(kPoly) << (degree - 16);
+        }
+    }
+    return quotient;
+}
+
 constexpr unsigned kLanes = 8;
 constexpr size_t kBlock = 16;
 
-// Multiplies A by x^distance modulo P, leaving at most 80 bits.
+// Multiplies A by x^distance modulo P, leaving at most 80 bits; k holds
+// x^distance mod P in its low half and x^(distance+64) mod P in its high half.
 __attribute__((target("pclmul,ssse3"))) inline __m128i fold(__m128i acc, __m128i k) {
-    // k holds x^distance mod P in its low half and x^(distance+64) mod P in its high half.
     return _mm_xor_si128(_mm_clmulepi64_si128(acc, k, 0x00), _mm_clmulepi64_si128(acc, k, 0x11));
 }
 
+__attribute__((target("ssse3"))) inline __m128i reverse_mask() {
+    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
 // Loads 16 message bytes as a polynomial: the first byte becomes the high end.
-__attribute__((target("pclmul,ssse3"))) inline __m128i load_block(const uint8_t* p, __m128i reverse) {
-    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse);
+__attribute__((target("pclmul,ssse3"))) inline __m128i load_block(const uint8_t* p) {
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reverse_mask());
 }
 
 // Two consecutive blocks, each reversed within its own 128-bit half.
@@ -52,83 +74,106 @@ __attribute__((target("avx2"))) inline __m256i load_pair(const uint8_t* p, __m25
     return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), reverse);
 }
 
-__attribute__((target("ssse3"))) inline __m128i kReverse() {
-    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+__attribute__((target("sse2"))) inline __m128i block_constants() {
+    return _mm_set_epi64x(xpow_mod(128 + 64), xpow_mod(128));
 }
 
 // Moves a lane past the other seven lanes' blocks: multiplies by x^(128·8).
-__attribute__((target("sse2"))) inline __m128i k_stride_constants() {
+__attribute__((target("sse2"))) inline __m128i stride_constants() {
     return _mm_set_epi64x(xpow_mod(128 * kLanes + 64), xpow_mod(128 * kLanes));
 }
 
-// Folds 128-byte stretches into eight 128-bit lanes, two to a 256-bit
-// register: VPCLMULQDQ multiplies both halves at once, doubling throughput.
-// Returns how many bytes it consumed; `lanes` then stands for them.
-__attribute__((target("pclmul,ssse3,avx2,vpclmulqdq"))) size_t fold_lanes_wide(const uint8_t* data, size_t len,
+// The message as blocks 0..count-1: block 0 is `head` (the first bytes,
+// zero-padded in front), block i > 0 starts at data + skew + 16·(i - 1).
+struct Blocks {
+    const uint8_t* data;
+    size_t skew;
+    size_t count;
+    __m128i head;
+
+    const uint8_t* at(size_t i) const { return data + skew + kBlock * (i - 1); }
+};
+
+// Folds blocks 0 to 8·n-1 into eight lanes, two to a 256-bit register:
+// VPCLMULQDQ multiplies both halves at once. Returns how many blocks it took.
+__attribute__((target("pclmul,ssse3,avx2,vpclmulqdq"))) size_t fold_lanes_wide(const Blocks& b,
                                                                                   __m128i lanes[kLanes]) {
-    const __m256i reverse = _mm256_broadcastsi128_si256(kReverse());
-    const __m256i k_stride = _mm256_broadcastsi128_si256(k_stride_constants());
+    const __m256i reverse = _mm256_broadcastsi128_si256(reverse_mask());
+    const __m256i k_stride = _mm256_broadcastsi128_si256(stride_constants());
     __m256i acc[kLanes / 2];
-    for (unsigned j = 0; j < kLanes / 2; j++) acc[j] = load_pair(data + 32 * j, reverse);
-    size_t pos = kLanes * kBlock;
-    for (; pos + kLanes * kBlock <= len; pos += kLanes * kBlock) {
+    acc[0] = _mm256_inserti128_si256(_mm256_castsi128_si256(b.head), load_block(b.at(1)), 1);
+    for (unsigned j = 1; j < kLanes / 2; j++) acc[j] = load_pair(b.at(2 * j), reverse);
+    size_t i = kLanes;
+    for (; i + kLanes <= b.count; i += kLanes) {
         for (unsigned j = 0; j < kLanes / 2; j++) {
             __m256i folded = _mm256_xor_si256(_mm256_clmulepi64_epi128(acc[j], k_stride, 0x00),
                                               _mm256_clmulepi64_epi128(acc[j], k_stride, 0x11));
-            acc[j] = _mm256_xor_si256(folded, load_pair(data + pos + 32 * j, reverse));
+            acc[j] = _mm256_xor_si256(folded, load_pair(b.at(i + 2 * j), reverse));
         }
     }
     for (unsigned j = 0; j < kLanes / 2; j++) {
         lanes[2 * j] = _mm256_castsi256_si128(acc[j]);
         lanes[2 * j + 1] = _mm256_extracti128_si256(acc[j], 1);
     }
-    return pos;
+    return i;
 }
 
 // The same with 128-bit registers.
-__attribute__((target("pclmul,ssse3"))) size_t fold_lanes(const uint8_t* data, size_t len, __m128i lanes[kLanes]) {
-    const __m128i reverse = kReverse();
-    const __m128i k_stride = k_stride_constants();
-    for (unsigned j = 0; j < kLanes; j++) lanes[j] = load_block(data + j * kBlock, reverse);
-    size_t pos = kLanes * kBlock;
-    for (; pos + kLanes * kBlock <= len; pos += kLanes * kBlock) {
-        for (unsigned j = 0; j < kLanes; j++) {
-            lanes[j] = _mm_xor_si128(fold(lanes[j], k_stride), load_block(data + pos + j * kBlock, reverse));
-        }
+__attribute__((target("pclmul,ssse3"))) size_t fold_lanes(const Blocks& b, __m128i lanes[kLanes]) {
+    const __m128i k_stride = stride_constants();
+    lanes[0] = b.head;
+    for (unsigned j = 1; j < kLanes; j++) lanes[j] = load_block(b.at(j));
+    size_t i = kLanes;
+    for (; i + kLanes <= b.count; i += kLanes) {
+        for (unsigned j = 0; j < kLanes; j++) lanes[j] = _mm_xor_si128(fold(lanes[j], k_stride), load_block(b.at(i + j)));
     }
-    return pos;
+    return i;
+}
+
+// The checksum of the 128-bit polynomial A: A·x^16 mod P.
+__attribute__((target("pclmul,sse4.1"))) uint16_t reduce(__m128i a) {
+    const __m128i k = _mm_set_epi64x(xpow_mod(64), xpow_mod(80));
+    const __m128i barrett = _mm_set_epi64x(kPoly, x64_div_p());
+    // A·x^16 = A_hi·x^80 + A_lo·x^16 ≡ A_hi·(x^80 mod P) + A_lo·x^16: 80 bits.
+    __m128i t = _mm_xor_si128(_mm_clmulepi64_si128(a, k, 0x01), _mm_slli_si128(_mm_move_epi64(a), 2));
+    // Its top 16 bits times (x^64 mod P), added to the low 64 bits: 64 bits, U.
+    __m128i u = _mm_xor_si128(_mm_clmulepi64_si128(t, k, 0x11), _mm_move_epi64(t));
+    // Barrett: the quotient U div P is ((U div x^16)·(x^64 div P)) div x^48;
+    // U minus quotient·P is the remainder.
+    __m128i q = _mm_srli_si128(_mm_clmulepi64_si128(_mm_srli_epi64(u, 16), barrett, 0x00), 6);
+    __m128i r = _mm_xor_si128(u, _mm_clmulepi64_si128(q, barrett, 0x10));
+    return static_cast<uint16_t>(_mm_cvtsi128_si32(r));
 }
 
 }  // namespace
 
 bool crc16_xmodem_clmul_supported(bool wide) {
-    static const bool narrow_ok = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    static const bool narrow_ok =
+        __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
     static const bool wide_ok = narrow_ok && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("vpclmulqdq");
     return wide ? wide_ok : narrow_ok;
 }
 
-__attribute__((target("pclmul,ssse3"))) uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len, bool wide) {
-    if (len < kBlock) return crc16_xmodem_update(0, data, len);
+__attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len, bool wide) {
+    if (len == 0) return 0;
+    Blocks b;
+    b.data = data;
+    b.count = (len + kBlock - 1) / kBlock;
+    b.skew = len - kBlock * (b.count - 1);  // bytes in block 0, 1 to 16
+    alignas(16) uint8_t head[kBlock] = {};
+    std::memcpy(head + kBlock - b.skew, data, b.skew);
+    b.head = load_block(head);
 
-    const __m128i reverse = kReverse();
-    const __m128i k_block = _mm_set_epi64x(xpow_mod(128 + 64), xpow_mod(128));
-
-    __m128i acc = load_block(data, reverse);
-    size_t pos = kBlock;
-    if (len >= kLanes * kBlock) {
+    __m128i acc = b.head;
+    size_t i = 1;
+    if (b.count >= kLanes) {
         __m128i lanes[kLanes];
-        pos = wide ? fold_lanes_wide(data, len, lanes) : fold_lanes(data, len, lanes);
+        i = wide ? fold_lanes_wide(b, lanes) : fold_lanes(b, lanes);
         acc = lanes[0];
-        for (unsigned j = 1; j < kLanes; j++) acc = _mm_xor_si128(fold(acc, k_block), lanes[j]);
+        for (unsigned j = 1; j < kLanes; j++) acc = _mm_xor_si128(fold(acc, block_constants()), lanes[j]);
     }
-    for (; pos + kBlock <= len; pos += kBlock) {
-        acc = _mm_xor_si128(fold(acc, k_block), load_block(data + pos, reverse));
-    }
-
-    alignas(16) uint8_t folded[kBlock];
-    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(acc, reverse));
-    uint16_t crc = crc16_xmodem_update(0, folded, kBlock);
-    return crc16_xmodem_update(crc, data + pos, len - pos);
+    for (; i < b.count; i++) acc = _mm_xor_si128(fold(acc, block_constants()), load_block(b.at(i)));
+    return reduce(acc);
 }
 
 #else
