@@ -50,11 +50,7 @@ XzDecodeResult xz_decode(const uint8_t* input, size_t input_size, const XzDecode
     size_t produced = 0;
     for (;;) {
         if (stream.avail_out == 0) {
-            if (produced >= cap) {
-                result.output_exceeded = true;
-                result.error = "xz stream decodes to more than " + std::to_string(limits.max_output) + " bytes";
-                break;
-            }
+            if (produced >= cap) break;
             size_t grown = std::max(kFirstChunk, result.output.size() * 2);
             grown = static_cast<size_t>(std::min<uint64_t>(grown, cap));
             result.output.resize(grown);
@@ -68,13 +64,10 @@ XzDecodeResult xz_decode(const uint8_t* input, size_t input_size, const XzDecode
             continue;
         }
         if (ret == LZMA_STREAM_END) {
-            if (produced > limits.max_output) {
-                result.output_exceeded = true;
-                result.error = "xz stream decodes to more than " + std::to_string(limits.max_output) + " bytes";
-            } else if (stream.avail_in != 0) {
+            if (stream.avail_in != 0) {
                 result.error = "data after the end of the xz stream";
             } else {
-                result.ok = true;
+                result.ok = produced <= limits.max_output;
             }
             break;
         }
@@ -82,6 +75,11 @@ XzDecodeResult xz_decode(const uint8_t* input, size_t input_size, const XzDecode
             result.error = "xz stream " + lzma_error(ret);
             break;
         }
+    }
+    if (produced > limits.max_output) {
+        result.ok = false;
+        result.output_exceeded = true;
+        result.error = "xz stream decodes to more than " + std::to_string(limits.max_output) + " bytes";
     }
     result.output.resize(produced);
     lzma_end(&stream);

@@ -28,8 +28,8 @@ bool file_open_read(const std::string& path, int& fd, std::string& error) {
     return true;
 }
 
-bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
-    size_t done = 0;
+bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error) {
+    done = 0;
     while (done < size) {
         ssize_t n = read(fd, data + done, size - done);
         if (n < 0 && errno == EINTR) continue;
@@ -37,11 +37,18 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
             error = std::strerror(errno);
             return false;
         }
-        if (n == 0) {
-            error = "file is shorter than its size";
-            return false;
-        }
+        if (n == 0) break;
         done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
+    size_t done;
+    if (!file_read_up_to(fd, data, size, done, error)) return false;
+    if (done < size) {
+        error = "file is shorter than its size";
+        return false;
     }
     return true;
 }

@@ -11,6 +11,9 @@ bool file_size(const std::string& path, uint64_t& size, std::string& error);
 
 bool file_open_read(const std::string& path, int& fd, std::string& error);
 
+// Reads until `size` bytes or the end of the file; `done` tells how many came.
+bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error);
+
 // Reads exactly `size` bytes; an early end of file is a failure.
 bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error);
 

@@ -1,6 +1,5 @@
 // ota_info [--json] [--extract RAW] FILE: lists and verifies an OTA file,
 // and gives back the raw image.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,25 +87,19 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
     return true;
 }
 
-// Reads up to `want` more bytes onto `data`; stops early only at end of file.
+// Reads up to `want` more bytes onto `data`, a chunk at a time so that memory
+// follows what the file holds; stops early only at end of file.
 bool read_more(int fd, std::vector<uint8_t>& data, uint64_t want, std::string& error) {
     constexpr size_t kChunk = size_t{1} << 20;
     while (want > 0) {
         size_t step = static_cast<size_t>(std::min<uint64_t>(want, kChunk));
         size_t old = data.size();
         data.resize(old + step);
-        ssize_t n = read(fd, data.data() + old, step);
-        if (n < 0 && errno == EINTR) {
-            data.resize(old);
-            continue;
-        }
-        if (n < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        data.resize(old + static_cast<size_t>(n));
-        if (n == 0) break;
-        want -= static_cast<uint64_t>(n);
+        size_t got;
+        bool ok = file_read_up_to(fd, data.data() + old, step, got, error);
+        data.resize(old + got);
+        if (!ok || got < step) return ok;
+        want -= got;
     }
     return true;
 }
