@@ -25,7 +25,7 @@ void BM_Crc16(benchmark::State& state, Crc16Kernel kernel) {
         return;
     }
     auto data = bench_data(static_cast<size_t>(state.range(0)));
-    for (auto _ : state) benchmark::DoNotOptimize(crc16_xmodem_with(kernel, data.data(), data.size()));
+    for (auto _ : state) benchmark::DoNotOptimize(crc16_xmodem_with(kernel, 0, data.data(), data.size()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 

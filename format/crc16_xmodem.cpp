@@ -2,7 +2,9 @@
 
 #include "format/crc16_xmodem_clmul.h"
 
-uint16_t crc16_xmodem_update(uint16_t crc, const uint8_t* data, size_t len) {
+namespace {
+
+uint16_t crc16_xmodem_bitwise(uint16_t crc, const uint8_t* data, size_t len) {
     for (size_t i = 0; i < len; i++) {
         crc ^= static_cast<uint16_t>(data[i] << 8);
         for (int bit = 0; bit < 8; bit++) {
@@ -15,6 +17,8 @@ uint16_t crc16_xmodem_update(uint16_t crc, const uint8_t* data, size_t len) {
     return crc;
 }
 
+}  // namespace
+
 bool crc16_xmodem_kernel_available(Crc16Kernel kernel) {
     switch (kernel) {
         case Crc16Kernel::bitwise: return true;
@@ -24,15 +28,17 @@ bool crc16_xmodem_kernel_available(Crc16Kernel kernel) {
     return false;
 }
 
-uint16_t crc16_xmodem_with(Crc16Kernel kernel, const uint8_t* data, size_t len) {
-    if (kernel == Crc16Kernel::bitwise) return crc16_xmodem_update(0, data, len);
-    return crc16_xmodem_clmul(data, len, kernel == Crc16Kernel::clmul_wide);
+uint16_t crc16_xmodem_with(Crc16Kernel kernel, uint16_t crc, const uint8_t* data, size_t len) {
+    if (kernel == Crc16Kernel::bitwise) return crc16_xmodem_bitwise(crc, data, len);
+    return crc16_xmodem_clmul(crc, data, len, kernel == Crc16Kernel::clmul_wide);
 }
 
-uint16_t CRC16_XMODEM(const uint8_t* data, size_t len) {
+uint16_t crc16_xmodem_update(uint16_t crc, const uint8_t* data, size_t len) {
     static const Crc16Kernel fastest = crc16_xmodem_kernel_available(Crc16Kernel::clmul_wide) ? Crc16Kernel::clmul_wide
                                        : crc16_xmodem_kernel_available(Crc16Kernel::clmul)    ? Crc16Kernel::clmul
                                                                                               : Crc16Kernel::bitwise;
-    if (len < 4) return crc16_xmodem_update(0, data, len);  // below this the kernels' fixed cost loses
-    return crc16_xmodem_with(fastest, data, len);
+    if (len < 4) return crc16_xmodem_bitwise(crc, data, len);  // below this the kernels' fixed cost loses
+    return crc16_xmodem_with(fastest, crc, data, len);
 }
+
+uint16_t CRC16_XMODEM(const uint8_t* data, size_t len) { return crc16_xmodem_update(0, data, len); }

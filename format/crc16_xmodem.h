@@ -9,18 +9,18 @@
 // Uses the carry-less multiply kernel where the processor has one.
 uint16_t CRC16_XMODEM(const uint8_t* data, size_t len);
 
-// Continues a checksum: crc16_xmodem_update(CRC16_XMODEM(a), b) equals the
-// checksum of a followed by b. Bit by bit, portable; also the reference the
-// fast kernel is tested against.
+// Continues a checksum, so that data can be checksummed a chunk at a time:
+// crc16_xmodem_update(CRC16_XMODEM(a), b) equals the checksum of a then b.
 uint16_t crc16_xmodem_update(uint16_t crc, const uint8_t* data, size_t len);
 
 // The implementations CRC16_XMODEM chooses from, each on its own for tests
 // and benchmarks. All give the same value for every input.
 enum class Crc16Kernel {
-    bitwise,     // crc16_xmodem_update from 0: portable
+    bitwise,     // bit by bit: portable, and the reference for the others
     clmul,       // 128-bit carry-less multiply folding (x86-64 PCLMULQDQ)
     clmul_wide,  // the same two blocks at a time (VPCLMULQDQ with AVX2)
 };
 bool crc16_xmodem_kernel_available(Crc16Kernel kernel);
-// Call only with an available kernel.
-uint16_t crc16_xmodem_with(Crc16Kernel kernel, const uint8_t* data, size_t len);
+// Continues `crc` over the data with the given kernel; call only with an
+// available one.
+uint16_t crc16_xmodem_with(Crc16Kernel kernel, uint16_t crc, const uint8_t* data, size_t len);

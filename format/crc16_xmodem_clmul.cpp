@@ -11,7 +11,9 @@
 //
 // With an initial value of 0, leading zero bytes do not change the checksum,
 // so a message whose length is not a multiple of 16 is read as if padded with
-// zeros in front: every block is then whole. The last accumulator is reduced
+// zeros in front: every block is then whole. A checksum c carried over from
+// earlier data adds c·x^(8·len) to the result, which is the same as XORing c
+// into the message's first two bytes; the head block takes it there. The last accumulator is reduced
 // to the checksum by two more folds and a Barrett reduction. No table: the
 // constants x^n mod P and x^64 div P are computed at compile time from P.
 #include "format/crc16_xmodem_clmul.h"
@@ -154,14 +156,24 @@ bool crc16_xmodem_clmul_supported(bool wide) {
     return wide ? wide_ok : narrow_ok;
 }
 
-__attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len, bool wide) {
-    if (len == 0) return 0;
+__attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data,
+                                                                            size_t len, bool wide) {
+    // The carried checksum needs both of its bytes in the head block: a head
+    // of one byte goes through the bitwise loop first.
+    if (len % kBlock == 1) {
+        crc = crc16_xmodem_with(Crc16Kernel::bitwise, crc, data, 1);
+        data++;
+        len--;
+    }
+    if (len == 0) return crc;
     Blocks b;
     b.data = data;
     b.count = (len + kBlock - 1) / kBlock;
     b.skew = len - kBlock * (b.count - 1);  // bytes in block 0, 1 to 16
     alignas(16) uint8_t head[kBlock] = {};
     std::memcpy(head + kBlock - b.skew, data, b.skew);
+    head[kBlock - b.skew] ^= static_cast<uint8_t>(crc >> 8);
+    head[kBlock - b.skew + 1] ^= static_cast<uint8_t>(crc);
     b.head = load_block(head);
 
     __m128i acc = b.head;
@@ -180,6 +192,8 @@ __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(const
 
 bool crc16_xmodem_clmul_supported(bool) { return false; }
 
-uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len, bool) { return crc16_xmodem_update(0, data, len); }
+uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data, size_t len, bool) {
+    return crc16_xmodem_with(Crc16Kernel::bitwise, crc, data, len);
+}
 
 #endif

@@ -6,4 +6,5 @@
 
 // Whether the processor runs the kernel; `wide` asks for the 256-bit one.
 bool crc16_xmodem_clmul_supported(bool wide);
-uint16_t crc16_xmodem_clmul(const uint8_t* data, size_t len, bool wide);
+// Continues `crc` over the data.
+uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data, size_t len, bool wide);
