@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -106,15 +107,81 @@ TEST(Compress, IncompressibleImageGivesALongerPayload) {
     EXPECT_EQ(decompress(work, stream), image);
 }
 
-TEST(Compress, StaleCompressedCopyIsReplacedAndRemoved) {
+// The stream depends on the xz version alone: not on its defaults, nor on
+// options the environment gives it.
+TEST(Compress, PayloadIsTheSameWhateverTheHostDefaults) {
+    TempDir work;
+    Bytes image = make_image(300'000, "hosts");
+    for (size_t i = 0x200; i < image.size(); i++) image[i] = static_cast<uint8_t>(i % 251 < 100 ? 0x90 : image[i]);
+    const Bytes reference = reference_stream(work, image);
+    struct Case {
+        std::string env;
+        std::string script;  // a stand-in xz, when not empty
+    };
+    for (const Case& c : {Case{"XZ_OPT=-T2", ""}, Case{"XZ_OPT=--x86", ""}, Case{"XZ_DEFAULTS=-T0", ""},
+                          Case{"", "#!/bin/sh\nexec " + kXz + " -T0 \"$@\"\n"}}) {
+        TempDir dir;
+        write_file(dir / "app.bin", image);
+        RunOptions options;
+        if (!c.env.empty()) options.env = {c.env};
+        if (!c.script.empty()) options.path_env = fake_xz_path(dir, c.script);
+        ASSERT_EQ(pack(dir.path, {"app.bin", "image_compress"}, options).status, 0) << c.env;
+        EXPECT_EQ(payload_of(read_file(dir / "app.ota.bin")), reference) << c.env << c.script;
+    }
+}
+
+// Nothing is made, changed or removed beside the input.
+TEST(Compress, FilesBesideTheInputAreLeftAlone) {
+    for (const std::string name : {"app.bin", "fw.xz", "fw.txz"}) {
+        TempDir dir;
+        TempDir work;
+        Bytes image = make_image(4000, "beside");
+        write_file(dir / name, image);
+        write_file(dir / (name + ".xz"), Bytes(500, 0xAB));  // the user's own
+        for (const char* path : {"", "/nonexistent"}) {  // a run that succeeds, one that fails
+            RunOptions options;
+            if (*path) options.path_env = path;
+            EXPECT_EQ(pack(dir.path, {name, "image_compress"}, options).status, *path ? 255 : 0) << name;
+            EXPECT_EQ(read_file(dir / (name + ".xz")), Bytes(500, 0xAB)) << name;
+        }
+        std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
+        std::vector<std::string> expected = {name, name + ".xz", output};
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(list_dir(dir.path), expected) << name;
+        EXPECT_EQ(decompress(work, payload_of(read_file(dir / output))), image) << name;
+    }
+}
+
+// Runs on one input at once each make their own complete file.
+TEST(Compress, ParallelRunsOnOneInput) {
     TempDir dir;
     TempDir work;
-    Bytes image = make_image(4000, "stale");
+    Bytes image = make_image(200'000, "parallel");
     write_file(dir / "app.bin", image);
-    write_file(dir / "app.bin.xz", Bytes(50'000, 0xAB));
-    ASSERT_EQ(pack(dir.path, {"app.bin", "image_compress"}).status, 0);
-    EXPECT_FALSE(file_exists(dir / "app.bin.xz"));
-    EXPECT_EQ(decompress(work, payload_of(read_file(dir / "app.ota.bin"))), image);
+    RunOptions options;
+    options.cwd = dir.path;
+    options.path_env = fake_xz_path(dir, "#!/bin/sh\nsleep 0.2\nexec " + kXz + " \"$@\"\n");
+    std::vector<Running> runs;
+    for (int i = 0; i < 4; i++) runs.push_back(start_program(kTool, {"app.bin", "image_compress"}, options));
+    for (Running& run : runs) EXPECT_EQ(wait_program(run).status, 0);
+    EXPECT_EQ(payload_of(read_file(dir / "app.ota.bin")), reference_stream(work, image));
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin", "fakebin"}));
+}
+
+// The image is read once: what is checksummed is what is compressed, and a
+// file that changes meanwhile fails the run.
+TEST(Compress, InputChangedDuringTheRunIsAReadError) {
+    TempDir dir;
+    Bytes image = make_image(1 << 20, "changing");
+    write_file(dir / "app.bin", image);
+    RunOptions options;
+    options.path_env = fake_xz_path(
+        dir, "#!/bin/sh\nprintf 'zz' | dd of=app.bin bs=1 seek=300 conv=notrunc 2>/dev/null\nexec " + kXz + " \"$@\"\n");
+    RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "image size:0x100000\nfile read error\n");
+    EXPECT_EQ(r.err, "image_gen_header: app.bin: file changed while it was read\n");
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
 }
 
 TEST(Compress, HostileNamesReachXzAsOneFileName) {
@@ -141,73 +208,56 @@ TEST(Compress, HostileNamesReachXzAsOneFileName) {
     EXPECT_GT((deep + "/image.bin").size(), 213u);
 }
 
-TEST(Compress, MissingXzFailsWithNoFiles) {
-    TempDir dir;
-    TempDir empty;
-    Bytes image = make_image(3000, "");
-    write_file(dir / "app.bin", image);
-    RunOptions options;
-    options.path_env = empty.path;
-    RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
-    EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
-    EXPECT_NE(r.err.find("not found"), std::string::npos) << r.err;
-    EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"app.bin"});
-}
-
-TEST(Compress, FailingOrKilledXzLeavesNoFiles) {
-    const std::string half_stream_then_fail =
-        "#!/bin/sh\nfor last; do :; done\nprintf '\\3757zXZ\\0\\0\\1' > \"$last.xz\"\nexit 1\n";
-    const std::string killed = "#!/bin/sh\nfor last; do :; done\nprintf 'partial' > \"$last.xz\"\nkill -9 $$\n";
-    for (const std::string& script : {half_stream_then_fail, killed}) {
-        TempDir dir;
-        Bytes image = make_image(3000, "");
-        write_file(dir / "app.bin", image);
-        RunOptions options;
-        options.path_env = fake_xz_path(dir, script);
-        RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
-        EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n");
-        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
-    }
-}
-
-// A copy whose size says more than it holds, and one too large for the
-// header's words: both fail without an OTA file and remove the copy.
-TEST(Compress, BadCompressedCopiesAreRefused) {
-    const std::string sysfs_file = "/sys/kernel/mm/transparent_hugepage/enabled";  // size 4096, far less to read
+// A compressor that cannot start, fails, dies, or stops reading fails the run
+// with its reason on standard error, and leaves the earlier OTA file alone.
+TEST(Compress, CompressorFailures) {
     struct Case {
-        std::string script_line;
-        std::string last_line;
+        std::string script;  // empty: no xz on the search path
+        std::string reason;
     };
-    std::vector<Case> cases = {{"truncate -s 4G \"$last.xz\"", "image too large\n"}};
-    if (file_exists(sysfs_file)) cases.push_back({"ln -s " + sysfs_file + " \"$last.xz\"", "file read error\n"});
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"", "not found"},
+                          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'half a stream'\nexit 1\n", "exit status 1"},
+                          Case{"#!/bin/sh\nhead -c 1000 > /dev/null\nkill -9 $$\n", "killed by signal 9"},
+                          Case{"#!/bin/sh\nexit 0\n", "stopped before taking all its input"},
+                          Case{"#!/bin/sh\nexec 0<&-\nsleep 0.2\n", "stopped before taking all its input"},
+                          Case{"#!/bin/sh\nexec 1>&-\ncat > /dev/null\n", "stopped before taking all its input"}}) {
         TempDir dir;
-        Bytes image = make_image(3000, "");
+        TempDir empty;
+        Bytes image = make_image(1 << 20, "");  // more than a pipe holds
         write_file(dir / "app.bin", image);
+        write_file(dir / "app.ota.bin", Bytes(10, 1));
         RunOptions options;
-        options.path_env = fake_xz_path(dir, "#!/bin/sh\nfor last; do :; done\n" + c.script_line + "\n");
+        options.path_env = c.script.empty() ? empty.path : fake_xz_path(dir, c.script);
         RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
-        EXPECT_EQ(r.status, 255) << c.script_line;
-        EXPECT_EQ(r.out, raw_image_lines(image) + c.last_line);
-        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
+        EXPECT_EQ(r.status, 255) << c.reason;
+        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << c.reason;
+        EXPECT_EQ(r.err, "image_gen_header: xz: " + c.reason + "\n");
+        EXPECT_EQ(read_file(dir / "app.ota.bin"), Bytes(10, 1)) << c.reason;
+        std::vector<std::string> expected = {"app.bin", "app.ota.bin"};
+        if (!c.script.empty()) expected.push_back("fakebin");
+        EXPECT_EQ(list_dir(dir.path), expected) << c.reason;
     }
 }
 
-TEST(Compress, KilledRunLeavesNoCompressedCopy) {
+// SIGTERM to the tool alone: xz is killed and reaped, and nothing is left.
+TEST(Compress, TerminatedRunTakesXzWithIt) {
     TempDir dir;
+    TempDir elsewhere;
+    std::string pid_file = elsewhere / "xz.pid";
     write_file(dir / "app.bin", make_image(3000, ""));
-    // An xz that has begun its copy and then hangs, until the run is killed.
     RunOptions options;
     options.cwd = dir.path;
-    options.path_env = fake_xz_path(dir, "#!/bin/sh\nfor last; do :; done\nprintf 'half' > \"$last.xz\"\nsleep 5\nexit 1\n");
+    options.path_env = fake_xz_path(dir, "#!/bin/sh\necho $$ > " + pid_file + "\nexec sleep 30\n");
     Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
-    for (int i = 0; i < 500 && !file_exists(dir / "app.bin.xz"); i++) usleep(10'000);
-    ASSERT_TRUE(file_exists(dir / "app.bin.xz"));
+    for (int i = 0; i < 500 && !file_exists(pid_file); i++) usleep(10'000);
+    ASSERT_TRUE(file_exists(pid_file));
+    usleep(50'000);
     kill(run.pid, SIGTERM);
     RunResult r = wait_program(run);
     EXPECT_EQ(r.status, -1) << "ended by the signal";
+    Bytes pid_text = read_file(pid_file);
+    pid_t xz_pid = std::stoi(std::string(pid_text.begin(), pid_text.end()));
+    EXPECT_NE(kill(xz_pid, 0), 0) << "xz was reaped";
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
 }
 
@@ -216,7 +266,7 @@ TEST(Compress, FailedWriteLeavesNoFiles) {
     Bytes image = make_image(200'000, "");  // random: the stream is a little longer than the image
     write_file(dir / "app.bin", image);
     RunOptions options;
-    options.file_size_limit = 200'100;  // room for xz's copy, not for the OTA file
+    options.file_size_limit = 100'000;
     RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, raw_image_lines(image) + "file write error\n");

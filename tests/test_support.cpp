@@ -47,9 +47,14 @@ Running start_program(const std::string& program, const std::vector<std::string>
         dup2(out_fd, 1);
         dup2(err_fd, 2);
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        if (!options.stdout_file.empty()) {
+            int fd = open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+        }
+        if (options.close_stdout) close(1);
         if (options.path_env) setenv("PATH", options.path_env->c_str(), 1);
+        for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
         if (options.file_size_limit) {
-            signal(SIGXFSZ, SIG_IGN);
             struct rlimit limit = {*options.file_size_limit, *options.file_size_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
@@ -65,10 +70,12 @@ Running start_program(const std::string& program, const std::vector<std::string>
 
 RunResult wait_program(Running& running) {
     int status = 0;
-    while (waitpid(running.pid, &status, 0) < 0) {
+    struct rusage usage = {};
+    while (wait4(running.pid, &status, 0, &usage) < 0) {
     }
     RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.max_rss_kib = usage.ru_maxrss;
     result.out = slurp_fd(fileno(running.out));
     result.err = slurp_fd(fileno(running.err));
     std::fclose(running.out);
@@ -81,8 +88,9 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
     return wait_program(running);
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ota_test_XXXXXX").string();
+TempDir::TempDir(const std::string& parent) {
+    std::filesystem::path base = parent.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(parent);
+    std::string pattern = (base / "ota_test_XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path = pattern;
 }
@@ -125,6 +133,12 @@ std::string hex32(uint32_t value) {
 std::string raw_image_lines(const Bytes& image) {
     return "image size:" + hex32(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
            hex32(CRC16_XMODEM(image.data(), image.size())) + "\n";
+}
+
+void make_sparse(const std::string& path, uint64_t size) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) throw std::runtime_error("cannot make " + path);
+    close(fd);
 }
 
 Bytes make_image(size_t size, const std::string& label, uint32_t seed) {

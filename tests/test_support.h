@@ -16,14 +16,18 @@ using Bytes = std::vector<uint8_t>;
 struct RunOptions {
     std::string cwd;                       // empty: the test's own
     std::optional<std::string> path_env;   // replaces PATH in the child
-    std::optional<rlim_t> file_size_limit; // RLIMIT_FSIZE, with SIGXFSZ ignored
+    std::vector<std::string> env;          // NAME=value set in the child
+    std::optional<rlim_t> file_size_limit; // RLIMIT_FSIZE; SIGXFSZ stays at its default
     std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
+    std::string stdout_file;               // standard output goes there instead of being captured
+    bool close_stdout = false;
 };
 
 struct RunResult {
     int status = 0;  // exit status 0..255, or -1 when killed by a signal
     std::string out;
     std::string err;
+    long max_rss_kib = 0;  // the child's peak resident memory
 };
 
 RunResult run_program(const std::string& program, const std::vector<std::string>& args,
@@ -40,7 +44,7 @@ RunResult wait_program(Running& running);
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct TempDir {
-    TempDir();
+    explicit TempDir(const std::string& parent = "");  // empty: the system's temporary directory
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -58,6 +62,9 @@ std::vector<std::string> list_dir(const std::string& path);
 std::string hex32(uint32_t value);
 // The two lines image_gen_header prints for a raw image.
 std::string raw_image_lines(const Bytes& image);
+
+// A sparse file of `size` bytes (zeros that take no space).
+void make_sparse(const std::string& path, uint64_t size);
 
 // A deterministic raw image of `size` bytes with `label` and its NUL at 0x100
 // when it fits.

@@ -1,15 +1,25 @@
 #include "tool/file_io.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "tool/signal_cleanup.h"
+bool input_open(const std::string& path, InputFile& in, std::string& error) {
+    in.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (in.fd < 0 || fstat(in.fd, &in.st) != 0) {
+        error = std::strerror(errno);
+        file_close(in.fd);
+        return false;
+    }
+    // Reads block as usual from here on: a pipe given to ota_info is read whole.
+    fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only advice: larger read-ahead
+    return true;
+}
 
-bool file_size(const std::string& path, uint64_t& size, std::string& error) {
+bool path_size(const std::string& path, uint64_t& size, std::string& error) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
         error = std::strerror(errno);
@@ -19,10 +29,25 @@ bool file_size(const std::string& path, uint64_t& size, std::string& error) {
     return true;
 }
 
-bool file_open_read(const std::string& path, int& fd, std::string& error) {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+static bool same_time(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool input_read_whole(const InputFile& in, std::string& error) {
+    uint8_t probe;
+    size_t more;
+    if (!file_read_up_to(in.fd, &probe, 1, more, error)) return false;
+    struct stat now;
+    if (fstat(in.fd, &now) != 0) {
         error = std::strerror(errno);
+        return false;
+    }
+    if (more != 0 || now.st_size != in.st.st_size) {
+        error = "file changed size while it was read";
+        return false;
+    }
+    if (!same_time(now.st_mtim, in.st.st_mtim) || !same_time(now.st_ctim, in.st.st_ctim)) {
+        error = "file changed while it was read";
         return false;
     }
     return true;
@@ -53,25 +78,7 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
     return true;
 }
 
-void file_close(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
-bool output_create(const std::string& path, OutputFile& out, std::string& error) {
-    out.path = path;
-    out.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (out.fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat st;
-    out.remove_on_failure = fstat(out.fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (out.remove_on_failure) remove_on_signal(out.path);
-    return true;
-}
-
-static bool write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
+bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
     size_t done = 0;
     while (done < size) {
         ssize_t n = write(fd, data + done, size - done);
@@ -85,28 +92,7 @@ static bool write_all(int fd, const uint8_t* data, size_t size, std::string& err
     return true;
 }
 
-bool output_write_close(OutputFile& out, const uint8_t* data, size_t size, std::string& error) {
-    if (!write_all(out.fd, data, size, error)) {
-        output_discard(out);
-        return false;
-    }
-    int fd = out.fd;
-    out.fd = -1;
-    if (close(fd) != 0) {
-        error = std::strerror(errno);
-        output_discard(out);
-        return false;
-    }
-    if (out.remove_on_failure) keep_on_signal(out.path);
-    out.remove_on_failure = false;
-    return true;
-}
-
-void output_discard(OutputFile& out) {
-    file_close(out.fd);
-    if (out.remove_on_failure) {
-        unlink(out.path.c_str());
-        keep_on_signal(out.path);
-    }
-    out.remove_on_failure = false;
+void file_close(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
 }

@@ -1,4 +1,8 @@
 // image_gen_header INPUT MODE: packs a raw flash image into an OTA file.
 #include "tool/pack.h"
+#include "tool/process_setup.h"
 
-int main(int argc, char** argv) { return pack_run(argc, argv); }
+int main(int argc, char** argv) {
+    process_setup();
+    return pack_run(argc, argv);
+}

@@ -13,8 +13,11 @@
 
 #include "format/ota_header.h"
 #include "format/ota_verify.h"
+#include "tool/diagnostic.h"
 #include "tool/file_io.h"
 #include "tool/ota_info_print.h"
+#include "tool/output_file.h"
+#include "tool/process_setup.h"
 
 namespace {
 
@@ -41,7 +44,7 @@ struct Options {
 };
 
 int complain(const std::string& subject, const std::string& what) {
-    std::fprintf(stderr, "ota_info: %s: %s\n", printable(subject).c_str(), what.c_str());
+    diagnose("ota_info", subject, what);
     return kTrouble;
 }
 
@@ -108,12 +111,12 @@ bool read_more(int fd, std::vector<uint8_t>& data, uint64_t want, std::string& e
 // what the file really holds, never more than the format can describe.
 // `file_size` is the file's whole length.
 bool read_ota_file(const std::string& path, std::vector<uint8_t>& data, uint64_t& file_size, std::string& error) {
-    int fd;
-    if (!file_open_read(path, fd, error)) return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0;
-    if (!ok) error = std::strerror(errno);
-    if (ok && S_ISDIR(st.st_mode)) {
+    InputFile in;
+    if (!input_open(path, in, error)) return false;
+    int fd = in.fd;
+    const struct stat& st = in.st;
+    bool ok = true;
+    if (S_ISDIR(st.st_mode)) {
         error = std::strerror(EISDIR);
         ok = false;
     }
@@ -151,7 +154,9 @@ int run(const Options& options) {
     }
     if (!options.extract.empty()) {
         OutputFile out;
-        if (!output_create(options.extract, out, error) || !output_write_close(out, image.data, image.size, error)) {
+        if (!output_begin(options.extract, out, error) || !output_write(out, image.data, image.size, error) ||
+            !output_close(out, error) || !output_rename(out, error)) {
+            output_abandon(out);
             return complain(options.extract, error);
         }
     }
@@ -161,6 +166,7 @@ int run(const Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    process_setup();
     Options options;
     int status = kValid;
     if (!parse_arguments(argc, argv, options, status)) return status;

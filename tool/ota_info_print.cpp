@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "format/ota_header.h"
+#include "tool/diagnostic.h"
 
 namespace {
 
@@ -43,22 +44,6 @@ std::string json_optional(const std::optional<T>& value) {
 }
 
 }  // namespace
-
-std::string printable(const std::string& bytes) {
-    std::string text;
-    for (unsigned char c : bytes) {
-        if (c == '\\') {
-            text += "\\\\";
-        } else if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            text += escaped;
-        }
-    }
-    return text;
-}
 
 std::string ota_listing(const std::string& file, const OtaReport& r) {
     std::string text = line("file", printable(file));

@@ -2,22 +2,161 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "format/crc16_xmodem.h"
+#include "format/ota_header.h"
+#include "tool/diagnostic.h"
 #include "tool/file_io.h"
 
+namespace {
+
+// The image is read, checksummed and passed on a chunk at a time, so memory
+// stays the same whatever its size. The first chunk must hold the label slot.
+constexpr size_t kChunkSize = size_t{256} << 10;
+static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
+
 void say(const char* line) { std::puts(line); }
+
+int fail(const PackFailure& failure) {
+    diagnose("image_gen_header", failure.subject, failure.reason);
+    say(failure.line);
+    return kPackFailure;
+}
+
+int fail(const char* line, const std::string& subject, const std::string& reason) {
+    PackFailure failure;
+    pack_hold(failure, line, subject, reason);
+    return fail(failure);
+}
+
+std::optional<PackMode> match_mode(const char* keyword) {
+    if (std::strcmp(keyword, "image_copy") == 0) return PackMode::image_copy;
+    if (std::strcmp(keyword, "image_compress") == 0) return PackMode::image_compress;
+    if (std::strcmp(keyword, "flash_remapping") == 0) return PackMode::flash_remapping;
+    return std::nullopt;
+}
+
+// Everything a run holds once the image is being read.
+struct Run {
+    PackMode mode;
+    std::string input_path;
+    InputFile input;
+    uint64_t image_size = 0;
+    OtaHeader header;
+    std::unique_ptr<uint8_t[]> chunk;
+    OutputFile out;
+    bool writing = false;  // the output was created and nothing has failed since
+    CompressedPayload compressed;
+    PackFailure failure;
+};
+
+// Stops writing: a failure was held.
+void stop_writing(Run& run) {
+    compressed_abort(run.compressed);
+    output_abandon(run.out);
+    run.writing = false;
+}
+
+// Passes one chunk of the image on: to the OTA file, or to xz.
+void pass_on(Run& run, const uint8_t* data, size_t size) {
+    if (!run.writing) return;
+    std::string error;
+    if (run.mode == PackMode::image_compress) {
+        compressed_feed(run.compressed, run.out, data, size, run.failure);
+        if (!run.compressed.running) stop_writing(run);
+    } else if (!output_write(run.out, data, size, error)) {
+        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+        stop_writing(run);
+    }
+}
+
+// Reads the whole image once, checksumming it and passing it on. Even when
+// the output has failed, the image is read for the checksum line that comes
+// before that failure's line.
+bool read_image(Run& run, std::string& error) {
+    uint16_t crc = 0;
+    // The label comes from the first chunk; an empty image has none to give.
+    if (run.image_size == 0) ota_header_set_label(run.header, nullptr, 0);
+    for (uint64_t done = 0; done < run.image_size;) {
+        size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
+        if (!file_read_exact(run.input.fd, run.chunk.get(), size, error)) return false;
+        if (done == 0) ota_header_set_label(run.header, run.chunk.get(), size);
+        crc = crc16_xmodem_update(crc, run.chunk.get(), size);
+        pass_on(run, run.chunk.get(), size);
+        done += size;
+    }
+    if (!input_read_whole(run.input, error)) return false;
+    ota_header_set_image_crc(run.header, crc);
+    return true;
+}
+
+// Puts the finished header in front of the payload, then the file in place.
+bool finish_output(Run& run) {
+    std::string error;
+    uint8_t bytes[kOtaHeaderSize];
+    ota_header_serialise(run.header, bytes);
+    if (!output_write_at(run.out, 0, bytes, sizeof bytes, error) || !output_close(run.out, error)) {
+        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+    } else if (!output_rename(run.out, error)) {
+        pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
+    }
+    return run.failure.line == nullptr;
+}
+
+int stream(Run& run) {
+    std::string error;
+    if (!output_begin(ota_output_name(run.input_path), run.out, error)) {
+        pack_hold(run.failure, kSayFileOpenError, ota_output_name(run.input_path), error);
+    } else {
+        run.writing = true;
+        // Room for the header, written last, once the payload's words are known.
+        uint8_t placeholder[kOtaHeaderSize];
+        ota_header_serialise(run.header, placeholder);
+        if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
+            pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+            stop_writing(run);
+        }
+    }
+    if (run.writing && run.mode == PackMode::image_compress) {
+        compressed_start(run.compressed, run.failure);
+        if (!run.compressed.running) stop_writing(run);
+    }
+
+    if (!read_image(run, error)) {
+        stop_writing(run);
+        return fail(kSayFileReadError, run.input_path, error);
+    }
+    std::printf("image crc:0x%x\n", ota_header_word(run.header, kOtaImageCrc));
+
+    if (run.writing && run.mode == PackMode::image_compress) {
+        compressed_finish(run.compressed, run.out, run.failure);
+        ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
+        ota_header_set_payload_crc(run.header, run.compressed.crc);
+    }
+    if (run.failure.line != nullptr || !finish_output(run)) {
+        stop_writing(run);
+        return fail(run.failure);
+    }
+    if (run.mode == PackMode::image_compress) {
+        std::printf("compress image size:0x%x\n", ota_header_word(run.header, kOtaPayloadSize));
+        std::printf("compress image crc:0x%x\n", ota_header_word(run.header, kOtaPayloadCrc));
+    }
+    return kPackSuccess;
+}
+
+}  // namespace
 
 std::string ota_output_name(const std::string& input_path) {
     return input_path.substr(0, input_path.size() - 4) + ".ota.bin";
 }
 
-static std::optional<PackMode> match_mode(const char* keyword) {
-    if (std::strcmp(keyword, "image_copy") == 0) return PackMode::image_copy;
-    if (std::strcmp(keyword, "image_compress") == 0) return PackMode::image_compress;
-    if (std::strcmp(keyword, "flash_remapping") == 0) return PackMode::flash_remapping;
-    return std::nullopt;
+void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason) {
+    if (failure.line != nullptr) return;
+    failure.line = line;
+    failure.subject = subject;
+    failure.reason = reason;
 }
 
 int pack_run(int argc, char** argv) {
@@ -27,60 +166,39 @@ int pack_run(int argc, char** argv) {
         say(kSayInputParamError);
         return kPackFailure;
     }
-    const std::string input_path = argv[1];
+    Run run;
+    run.mode = *mode;
+    run.input_path = argv[1];
+    ota_header_start(run.header, run.mode);
+    ota_header_stamp(run.header);
 
-    OtaHeader header;
-    ota_header_start(header, *mode);
-    ota_header_stamp(header);
-
+    // The size comes from the open file; one that cannot be opened still gets
+    // its size line, from its name, before the failure.
+    std::string open_error;
+    bool opened = input_open(run.input_path, run.input, open_error);
     std::string error;
-    uint64_t image_size;
-    if (!file_size(input_path, image_size, error)) {
-        say(kSayFileOpenError);
-        return kPackFailure;
+    run.image_size = static_cast<uint64_t>(run.input.st.st_size);
+    if (!opened && !path_size(run.input_path, run.image_size, error)) {
+        return fail(kSayFileOpenError, run.input_path, open_error);
     }
-    if (image_size > kMaxPayloadSize) {
-        say(kSayImageTooLarge);
-        return kPackFailure;
-    }
-    ota_header_set_image_size(header, static_cast<uint32_t>(image_size));
-    std::printf("image size:0x%x\n", static_cast<uint32_t>(image_size));
+    if (run.image_size > kMaxPayloadSize) return fail(kSayImageTooLarge, run.input_path, "4 GiB or more");
+    ota_header_set_image_size(run.header, static_cast<uint32_t>(run.image_size));
+    std::printf("image size:0x%x\n", static_cast<uint32_t>(run.image_size));
 
-    WorkBuffer buffer;
-    if (!work_buffer_reserve(buffer, kOtaHeaderSize + image_size, error)) {
-        say(kSayMallocFailed);
-        return kPackFailure;
+    run.chunk.reset(new (std::nothrow) uint8_t[kChunkSize]);
+    if (!run.chunk || (run.mode == PackMode::image_compress && !compressed_reserve(run.compressed))) {
+        return fail(kSayMallocFailed, run.input_path, "out of memory");
     }
-    uint8_t* image = buffer.data + kOtaHeaderSize;
+    if (!opened) return fail(kSayFileOpenError, run.input_path, open_error);
+    // A FIFO, device or directory has no size that tells its content.
+    if (!S_ISREG(run.input.st.st_mode)) return fail(kSayFileReadError, run.input_path, "not a regular file");
 
-    int input_fd;
-    if (!file_open_read(input_path, input_fd, error)) {
-        say(kSayFileOpenError);
+    int status = stream(run);
+    file_close(run.input.fd);
+    // The lines are part of the result: a run whose lines were lost failed.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        diagnose("image_gen_header", "standard output", std::strerror(errno));
         return kPackFailure;
     }
-    if (!file_read_exact(input_fd, image, image_size, error)) {
-        say(kSayFileReadError);
-        return kPackFailure;
-    }
-
-    uint16_t image_crc = CRC16_XMODEM(image, image_size);
-    ota_header_set_image_crc(header, image_crc);
-    std::printf("image crc:0x%x\n", static_cast<uint32_t>(image_crc));
-    ota_header_set_label(header, image, image_size);
-
-    if (*mode == PackMode::image_compress) return pack_compressed(input_path, header, buffer, input_fd);
-
-    OutputFile out;
-    if (!output_create(ota_output_name(input_path), out, error)) {
-        say(kSayFileOpenError);
-        return kPackFailure;
-    }
-    ota_header_serialise(header, buffer.data);
-    if (!output_write_close(out, buffer.data, kOtaHeaderSize + image_size, error)) {
-        say(kSayFileWriteError);
-        return kPackFailure;
-    }
-    work_buffer_release(buffer);
-    file_close(input_fd);
-    return kPackSuccess;
+    return status;
 }

@@ -1,11 +1,13 @@
 // The packing run of image_gen_header: raw image in, OTA file out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "format/ota_header.h"
-#include "tool/work_buffer.h"
+#include "tool/output_file.h"
+#include "tool/xz_pipe.h"
 
 // The lines the run prints, on standard output. A failure prints one line
 // and ends the run with kPackFailure.
@@ -19,18 +21,47 @@ constexpr const char* kSayImageTooLarge = "image too large";
 constexpr int kPackSuccess = 0;
 constexpr int kPackFailure = -1;
 
+// Sizes and payloads are described by 32-bit words.
+constexpr uint64_t kMaxPayloadSize = UINT32_MAX;
+
 // Runs `image_gen_header INPUT MODE [ignored...]` and returns main's status.
 int pack_run(int argc, char** argv);
 
 // The output name: the input path less its last four bytes, then ".ota.bin".
 std::string ota_output_name(const std::string& input_path);
 
-// Sizes and payloads are described by 32-bit words.
-constexpr uint64_t kMaxPayloadSize = UINT32_MAX;
+// A failure found before its line's place on standard output: the run goes
+// on reading the image, prints the lines that come first, then this one,
+// with the reason on standard error.
+struct PackFailure {
+    const char* line = nullptr;  // none yet
+    std::string subject;         // what failed: a file name, or "xz"
+    std::string reason;
+};
 
-void say(const char* line);
+// Keeps the first failure only: it is the one whose line comes first.
+void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason);
 
-// The image_compress half of the run. It takes over with the header holding
-// the raw image's words and label, the raw image in `buffer` behind the
-// header, and the input still open; it returns main's status.
-int pack_compressed(const std::string& input_path, OtaHeader& header, WorkBuffer& buffer, int& input_fd);
+// The image_compress payload: the image goes to xz a chunk at a time, and the
+// stream that comes back is written behind the header at once, counted and
+// checksummed, so neither the image nor the stream is ever held whole.
+struct CompressedPayload {
+    XzChild xz;
+    bool running = false;
+    std::unique_ptr<uint8_t[]> buffer;  // for the stream as it comes back
+    uint64_t size = 0;
+    uint16_t crc = 0;
+};
+
+// Allocates the buffer for the stream; false when it cannot be had.
+bool compressed_reserve(CompressedPayload& payload);
+// Starts xz; a failure is held.
+void compressed_start(CompressedPayload& payload, PackFailure& failure);
+// Gives xz the next chunk of the image, writing what it returns to `out`.
+// After a failure (held) xz is gone and this does nothing.
+void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t* data, size_t size,
+                     PackFailure& failure);
+// Ends the image, writes the rest of the stream and reaps xz.
+void compressed_finish(CompressedPayload& payload, OutputFile& out, PackFailure& failure);
+// Kills xz, for a run that gives up.
+void compressed_abort(CompressedPayload& payload);

@@ -1,80 +1,75 @@
-#include <unistd.h>
-
-#include <cstdio>
+#include <new>
 
 #include "format/crc16_xmodem.h"
-#include "tool/file_io.h"
 #include "tool/pack.h"
-#include "tool/signal_cleanup.h"
-#include "tool/xz_command.h"
 
-int pack_compressed(const std::string& input_path, OtaHeader& header, WorkBuffer& buffer, int& input_fd) {
-    const std::string copy_name = xz_output_name(input_path);
+namespace {
+
+constexpr size_t kStreamBufferSize = size_t{64} << 10;
+
+// Takes `size` bytes of stream from the buffer into the payload.
+void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackFailure& failure) {
+    payload.size += size;
+    if (payload.size > kMaxPayloadSize) {
+        pack_hold(failure, kSayImageTooLarge, "xz", "the stream is 4 GiB or more");
+        compressed_abort(payload);
+        return;
+    }
+    payload.crc = crc16_xmodem_update(payload.crc, payload.buffer.get(), size);
     std::string error;
+    if (!output_write(out, payload.buffer.get(), size, error)) {
+        pack_hold(failure, kSayFileWriteError, out.path, error);
+        compressed_abort(payload);
+    }
+}
 
-    if (access(copy_name.c_str(), F_OK) == 0) unlink(copy_name.c_str());
-    remove_on_signal(copy_name);
+// One wait on xz: input given, output taken. False once xz is gone.
+bool pump(CompressedPayload& payload, OutputFile& out, const uint8_t*& data, size_t& size, PackFailure& failure) {
+    size_t got;
+    std::string error;
+    if (!xz_pump(payload.xz, data, size, payload.buffer.get(), kStreamBufferSize, got, error)) {
+        payload.running = false;
+        pack_hold(failure, kSayFileOpenError, "xz", error);
+        return false;
+    }
+    if (got > 0) take_stream(payload, out, got, failure);
+    return payload.running;
+}
 
-    // Our lines must be out before xz's own messages, and not copied to the child.
-    std::fflush(stdout);
-    if (!xz_compress_file(input_path, error)) {
-        // A compressor that failed or died may have left a partial copy.
-        unlink(copy_name.c_str());
-        std::fprintf(stderr, "image_gen_header: %s\n", error.c_str());
-        say(kSayFileOpenError);
-        return kPackFailure;
-    }
+}  // namespace
 
-    uint64_t payload_size;
-    if (!file_size(copy_name, payload_size, error)) {
-        say(kSayFileOpenError);
-        return kPackFailure;
-    }
-    if (payload_size > kMaxPayloadSize) {
-        unlink(copy_name.c_str());
-        say(kSayImageTooLarge);
-        return kPackFailure;
-    }
-    ota_header_set_payload_size(header, static_cast<uint32_t>(payload_size));
-    file_close(input_fd);
+bool compressed_reserve(CompressedPayload& payload) {
+    payload.buffer.reset(new (std::nothrow) uint8_t[kStreamBufferSize]);
+    return payload.buffer != nullptr;
+}
 
-    // On the two open failures the compressed copy stays on disk for a look.
-    int copy_fd;
-    if (!file_open_read(copy_name, copy_fd, error)) {
-        say(kSayFileOpenError);
-        return kPackFailure;
-    }
-    OutputFile out;
-    if (!output_create(ota_output_name(input_path), out, error)) {
-        say(kSayFileOpenError);
-        return kPackFailure;
-    }
+void compressed_start(CompressedPayload& payload, PackFailure& failure) {
+    std::string error;
+    payload.running = xz_start(payload.xz, error);
+    if (!payload.running) pack_hold(failure, kSayFileOpenError, "xz", error);
+}
 
-    const char* failure = nullptr;
-    if (!work_buffer_reserve(buffer, kOtaHeaderSize + payload_size, error)) {
-        failure = kSayMallocFailed;
-    } else if (!file_read_exact(copy_fd, buffer.data + kOtaHeaderSize, payload_size, error)) {
-        failure = kSayFileReadError;
-    } else {
-        uint16_t payload_crc = CRC16_XMODEM(buffer.data + kOtaHeaderSize, payload_size);
-        ota_header_set_payload_crc(header, payload_crc);
-        ota_header_serialise(header, buffer.data);
-        if (!output_write_close(out, buffer.data, kOtaHeaderSize + payload_size, error)) {
-            failure = kSayFileWriteError;
-        }
+void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t* data, size_t size,
+                     PackFailure& failure) {
+    while (payload.running && size > 0) {
+        if (!pump(payload, out, data, size, failure)) return;
     }
-    if (failure != nullptr) {
-        output_discard(out);
-        unlink(copy_name.c_str());
-        say(failure);
-        return kPackFailure;
-    }
+}
 
-    std::printf("compress image size:0x%x\n", ota_header_word(header, kOtaPayloadSize));
-    std::printf("compress image crc:0x%x\n", ota_header_word(header, kOtaPayloadCrc));
-    work_buffer_release(buffer);
-    file_close(copy_fd);
-    unlink(copy_name.c_str());
-    keep_on_signal(copy_name);
-    return kPackSuccess;
+void compressed_finish(CompressedPayload& payload, OutputFile& out, PackFailure& failure) {
+    if (!payload.running) return;
+    xz_end_input(payload.xz);
+    const uint8_t* none = nullptr;
+    size_t none_size = 0;
+    while (!xz_output_ended(payload.xz)) {
+        if (!pump(payload, out, none, none_size, failure)) return;
+    }
+    payload.running = false;
+    std::string error;
+    if (!xz_wait(payload.xz, error)) pack_hold(failure, kSayFileOpenError, "xz", error);
+}
+
+void compressed_abort(CompressedPayload& payload) {
+    xz_abort(payload.xz);
+    payload.running = false;
 }

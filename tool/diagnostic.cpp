@@ -1,0 +1,23 @@
+#include "tool/diagnostic.h"
+
+#include <cstdio>
+
+std::string printable(const std::string& bytes) {
+    std::string text;
+    for (unsigned char c : bytes) {
+        if (c == '\\') {
+            text += "\\\\";
+        } else if (c >= 0x20 && c < 0x7F) {
+            text += static_cast<char>(c);
+        } else {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            text += escaped;
+        }
+    }
+    return text;
+}
+
+void diagnose(const char* tool, const std::string& subject, const std::string& reason) {
+    std::fprintf(stderr, "%s: %s: %s\n", tool, printable(subject).c_str(), reason.c_str());
+}

@@ -1,0 +1,136 @@
+#include "tool/output_file.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "tool/cleanup.h"
+#include "tool/file_io.h"
+
+namespace {
+
+// The permission bits the new file takes over, if it replaces a regular file.
+bool replaced_mode(const std::string& path, mode_t& mode, bool& replaces, std::string& error) {
+    replaces = false;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return true;
+        error = std::strerror(errno);
+        return false;
+    }
+    // A symbolic link is replaced itself; what it points to tells the mode.
+    if (S_ISLNK(st.st_mode) && stat(path.c_str(), &st) != 0) return true;  // dangling
+    if (S_ISDIR(st.st_mode)) {
+        error = std::strerror(EISDIR);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "not a regular file";
+        return false;
+    }
+    mode = st.st_mode & 0777;
+    replaces = true;
+    return true;
+}
+
+// ".NAME.XXXXXX" beside NAME, with six random letters and digits; NAME is cut
+// so that the whole stays within a file name's limit.
+std::string temp_name(const std::string& path) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    base = base.substr(0, NAME_MAX - 8);
+    uint8_t random[6];
+    if (getrandom(random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
+        for (uint8_t& r : random) r = static_cast<uint8_t>(seed >>= 7);
+    }
+    std::string name = dir + "." + base + ".";
+    for (uint8_t r : random) name += kLetters[r % (sizeof kLetters - 1)];
+    return name;
+}
+
+}  // namespace
+
+bool output_begin(const std::string& path, OutputFile& out, std::string& error) {
+    out.path = path;
+    mode_t mode = 0;
+    bool replaces;
+    if (!replaced_mode(path, mode, replaces, error)) return false;
+    for (int attempt = 0; attempt < 100 && out.fd < 0; attempt++) {
+        out.temp_path = temp_name(path);
+        sigset_t previous = cleanup_hold_signals();
+        out.fd = open(out.temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        int open_errno = errno;
+        if (out.fd >= 0) cleanup_register_file(out.temp_path);
+        cleanup_release_signals(previous);
+        if (out.fd < 0 && open_errno != EEXIST) {
+            error = std::strerror(open_errno);
+            return false;
+        }
+    }
+    if (out.fd < 0) {
+        error = "no free temporary file name";
+        return false;
+    }
+    if (replaces && fchmod(out.fd, mode) != 0) {
+        error = std::strerror(errno);
+        output_abandon(out);
+        return false;
+    }
+    return true;
+}
+
+bool output_write(OutputFile& out, const uint8_t* data, size_t size, std::string& error) {
+    return file_write_all(out.fd, data, size, error);
+}
+
+bool output_write_at(OutputFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
+    if (lseek(out.fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return file_write_all(out.fd, data, size, error);
+}
+
+bool output_close(OutputFile& out, std::string& error) {
+    int fd = out.fd;
+    out.fd = -1;
+    if (close(fd) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool output_rename(OutputFile& out, std::string& error) {
+    sigset_t previous = cleanup_hold_signals();
+    bool ok = rename(out.temp_path.c_str(), out.path.c_str()) == 0;
+    if (ok) {
+        cleanup_forget_file();
+        out.temp_path.clear();
+    } else {
+        error = std::strerror(errno);
+    }
+    cleanup_release_signals(previous);
+    return ok;
+}
+
+void output_abandon(OutputFile& out) {
+    file_close(out.fd);
+    if (out.temp_path.empty()) return;
+    sigset_t previous = cleanup_hold_signals();
+    unlink(out.temp_path.c_str());
+    cleanup_forget_file();
+    out.temp_path.clear();
+    cleanup_release_signals(previous);
+}

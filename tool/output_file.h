@@ -1,0 +1,35 @@
+// An output file written as a hidden temporary file beside its name and
+// renamed into place only when complete, so that the name holds either the
+// earlier file or the complete new one, never a partial file, whatever ends
+// the run. A symbolic or hard link under the name is replaced as a name: its
+// target is never written.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct OutputFile {
+    std::string path;       // the name it will have
+    std::string temp_path;  // where it is written until then
+    int fd = -1;
+};
+
+// Creates the temporary file, with the permission bits of the file it will
+// replace, or those of a new file (0666 less the umask). The name must be free
+// or name a regular file, directly or through a symbolic link.
+bool output_begin(const std::string& path, OutputFile& out, std::string& error);
+
+// Writes at the current position; output_write_at moves it to `offset` first.
+bool output_write(OutputFile& out, const uint8_t* data, size_t size, std::string& error);
+bool output_write_at(OutputFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error);
+
+// Closes the temporary file; a failure here is a failed write.
+bool output_close(OutputFile& out, std::string& error);
+
+// Renames the closed temporary file over the name.
+bool output_rename(OutputFile& out, std::string& error);
+
+// Removes the temporary file and leaves the name as it was. Does nothing
+// once the file has been renamed or abandoned.
+void output_abandon(OutputFile& out);

@@ -1,0 +1,15 @@
+#include "tool/process_setup.h"
+
+#include <fcntl.h>
+#include <signal.h>
+
+#include "tool/cleanup.h"
+
+void process_setup() {
+    for (int fd = 0; fd <= 2; fd++) {
+        if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDONLY);  // takes the lowest free descriptor: fd
+    }
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    cleanup_install_handlers();
+}

@@ -1,0 +1,10 @@
+// What both tools do first, before they open anything.
+#pragma once
+
+// Makes sure descriptors 0, 1 and 2 are open, so that no file of ours is ever
+// opened on one of them and then written by a message. A closed 1 or 2 is
+// reopened read-only on /dev/null, so that writing there still fails as it
+// would have. Ignores SIGPIPE and SIGXFSZ, so that a reader that went away or
+// a file size limit is a failed write the run reports and cleans up after,
+// and installs the cleanup handlers.
+void process_setup();

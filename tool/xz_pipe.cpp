@@ -1,0 +1,166 @@
+#include "tool/xz_pipe.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "tool/cleanup.h"
+#include "tool/file_io.h"
+
+extern char** environ;
+
+namespace {
+
+// The tool's environment less the variables through which xz takes options.
+std::vector<char*> xz_environment() {
+    std::vector<char*> env;
+    for (char** e = environ; *e != nullptr; e++) {
+        if (std::strncmp(*e, "XZ_OPT=", 7) == 0 || std::strncmp(*e, "XZ_DEFAULTS=", 12) == 0) continue;
+        env.push_back(*e);
+    }
+    env.push_back(nullptr);
+    return env;
+}
+
+constexpr const char* kStoppedEarly = "stopped before taking all its input";
+
+// Waits for xz and says how it ended; `otherwise` is the reason when it
+// exited 0 although something went wrong.
+bool reap(XzChild& xz, const char* otherwise, std::string& error) {
+    file_close(xz.in_fd);
+    file_close(xz.out_fd);
+    int status = 0;
+    while (waitpid(xz.pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    cleanup_forget_child();
+    xz.pid = -1;
+    if (WIFSIGNALED(status)) {
+        error = "killed by signal " + std::to_string(WTERMSIG(status));
+    } else if (WEXITSTATUS(status) != 0) {
+        error = "exit status " + std::to_string(WEXITSTATUS(status));
+    } else if (otherwise != nullptr) {
+        error = otherwise;
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool spawn(XzChild& xz, int child_in, int child_out, std::string& error) {
+    char xz_name[] = "xz";
+    char threads[] = "-T1";
+    char filter[] = "--lzma2=dict=32KiB";
+    char check[] = "--check=crc32";
+    char to_stdout[] = "-c";
+    char* argv[] = {xz_name, threads, filter, check, to_stdout, nullptr};
+    std::vector<char*> env = xz_environment();
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, child_in, 0);
+    posix_spawn_file_actions_adddup2(&actions, child_out, 1);
+    // xz gets the signal mask the tool had, and SIGPIPE and SIGXFSZ at their
+    // defaults, which the tool ignores for itself.
+    sigset_t previous = cleanup_hold_signals();
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGXFSZ);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setsigmask(&attr, &previous);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+
+    int rc = posix_spawnp(&xz.pid, xz_name, &actions, &attr, argv, env.data());
+    if (rc == 0) cleanup_register_child(xz.pid);
+    cleanup_release_signals(previous);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        xz.pid = -1;
+        error = rc == ENOENT ? "not found" : std::strerror(rc);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool xz_start(XzChild& xz, std::string& error) {
+    int to_xz[2], from_xz[2];
+    if (pipe2(to_xz, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (pipe2(from_xz, O_CLOEXEC) != 0) {
+        error = std::strerror(errno);
+        close(to_xz[0]);
+        close(to_xz[1]);
+        return false;
+    }
+    bool started = spawn(xz, to_xz[0], from_xz[1], error);
+    // Only xz holds its ends: it sees the end of its input, and we see the end
+    // of its output, or EPIPE when it stops reading.
+    close(to_xz[0]);
+    close(from_xz[1]);
+    if (!started) {
+        close(to_xz[1]);
+        close(from_xz[0]);
+        return false;
+    }
+    xz.in_fd = to_xz[1];
+    xz.out_fd = from_xz[0];
+    fcntl(xz.in_fd, F_SETFL, O_NONBLOCK);
+    fcntl(xz.out_fd, F_SETFL, O_NONBLOCK);
+    return true;
+}
+
+bool xz_pump(XzChild& xz, const uint8_t*& input, size_t& input_size, uint8_t* output, size_t output_size, size_t& got,
+             std::string& error) {
+    got = 0;
+    const bool feeding = xz.in_fd >= 0 && input_size > 0;
+    struct pollfd fds[2] = {{xz.out_fd, POLLIN, 0}, {feeding ? xz.in_fd : -1, POLLOUT, 0}};
+    if (poll(fds, 2, -1) < 0) {
+        if (errno == EINTR) return true;
+        error = std::strerror(errno);
+        xz_abort(xz);
+        return false;
+    }
+    if (fds[0].revents != 0) {
+        ssize_t n = read(xz.out_fd, output, output_size);
+        if (n > 0) got = static_cast<size_t>(n);
+        if (n == 0) {
+            file_close(xz.out_fd);
+            // The stream ended: fine once xz has all of the image.
+            if (xz.in_fd >= 0) return reap(xz, kStoppedEarly, error);
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return reap(xz, "its output could not be read", error);
+    }
+    if (feeding && fds[1].revents != 0) {
+        ssize_t n = write(xz.in_fd, input, input_size);
+        if (n > 0) {
+            input += n;
+            input_size -= static_cast<size_t>(n);
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return reap(xz, kStoppedEarly, error);
+    }
+    return true;
+}
+
+void xz_end_input(XzChild& xz) { file_close(xz.in_fd); }
+
+bool xz_wait(XzChild& xz, std::string& error) { return reap(xz, nullptr, error); }
+
+void xz_abort(XzChild& xz) {
+    if (xz.pid < 0) return;
+    kill(xz.pid, SIGKILL);
+    std::string ignored;
+    reap(xz, nullptr, ignored);
+}
