@@ -2,19 +2,22 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 #include <optional>
 
 #include "format/crc16_xmodem.h"
 #include "format/ota_header.h"
 #include "tool/diagnostic.h"
 #include "tool/file_io.h"
+#include "tool/work_buffer.h"
+#include "tool/write_behind.h"
 
 namespace {
 
 // The image is read, checksummed and passed on a chunk at a time, so memory
 // stays the same whatever its size. The first chunk must hold the label slot.
-constexpr size_t kChunkSize = size_t{256} << 10;
+// A run's memory is two chunks: both chunks of the write-behind, or the image
+// chunk and the stream coming back from xz.
+constexpr size_t kChunkSize = size_t{1} << 20;
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
 void say(const char* line) { std::puts(line); }
@@ -45,30 +48,36 @@ struct Run {
     InputFile input;
     uint64_t image_size = 0;
     OtaHeader header;
-    std::unique_ptr<uint8_t[]> chunk;
     OutputFile out;
     bool writing = false;  // the output was created and nothing has failed since
+    WorkBuffer memory;
+    WriteBehind copied;    // the uncompressed modes: chunks are read into its buffers
+    uint8_t* chunk = nullptr;  // image_compress: chunks are read here
     CompressedPayload compressed;
     PackFailure failure;
 };
 
 // Stops writing: a failure was held.
 void stop_writing(Run& run) {
+    std::string ignored;
+    write_behind_finish(run.copied, ignored);
     compressed_abort(run.compressed);
     output_abandon(run.out);
     run.writing = false;
 }
 
+uint8_t* next_chunk(Run& run) {
+    return run.mode == PackMode::image_compress ? run.chunk : write_behind_buffer(run.copied);
+}
+
 // Passes one chunk of the image on: to the OTA file, or to xz.
 void pass_on(Run& run, const uint8_t* data, size_t size) {
     if (!run.writing) return;
-    std::string error;
     if (run.mode == PackMode::image_compress) {
         compressed_feed(run.compressed, run.out, data, size, run.failure);
         if (!run.compressed.running) stop_writing(run);
-    } else if (!output_write(run.out, data, size, error)) {
-        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
-        stop_writing(run);
+    } else {
+        write_behind_submit(run.copied, size);
     }
 }
 
@@ -81,10 +90,11 @@ bool read_image(Run& run, std::string& error) {
     if (run.image_size == 0) ota_header_set_label(run.header, nullptr, 0);
     for (uint64_t done = 0; done < run.image_size;) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
-        if (!file_read_exact(run.input.fd, run.chunk.get(), size, error)) return false;
-        if (done == 0) ota_header_set_label(run.header, run.chunk.get(), size);
-        crc = crc16_xmodem_update(crc, run.chunk.get(), size);
-        pass_on(run, run.chunk.get(), size);
+        uint8_t* chunk = next_chunk(run);
+        if (!file_read_exact(run.input.fd, chunk, size, error)) return false;
+        if (done == 0) ota_header_set_label(run.header, chunk, size);
+        crc = crc16_xmodem_update(crc, chunk, size);
+        pass_on(run, chunk, size);
         done += size;
     }
     if (!input_read_whole(run.input, error)) return false;
@@ -122,6 +132,8 @@ int stream(Run& run) {
     if (run.writing && run.mode == PackMode::image_compress) {
         compressed_start(run.compressed, run.failure);
         if (!run.compressed.running) stop_writing(run);
+    } else if (run.writing) {
+        write_behind_start(run.copied, run.out);
     }
 
     if (!read_image(run, error)) {
@@ -134,6 +146,8 @@ int stream(Run& run) {
         compressed_finish(run.compressed, run.out, run.failure);
         ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
         ota_header_set_payload_crc(run.header, run.compressed.crc);
+    } else if (run.writing && !write_behind_finish(run.copied, error)) {
+        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
     }
     if (run.failure.line != nullptr || !finish_output(run)) {
         stop_writing(run);
@@ -185,16 +199,18 @@ int pack_run(int argc, char** argv) {
     ota_header_set_image_size(run.header, static_cast<uint32_t>(run.image_size));
     std::printf("image size:0x%x\n", static_cast<uint32_t>(run.image_size));
 
-    run.chunk.reset(new (std::nothrow) uint8_t[kChunkSize]);
-    if (!run.chunk || (run.mode == PackMode::image_compress && !compressed_reserve(run.compressed))) {
-        return fail(kSayMallocFailed, run.input_path, "out of memory");
-    }
+    if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);
+    uint8_t* halves[2] = {run.memory.data, run.memory.data + kChunkSize};
+    run.copied.buffers[0] = run.chunk = halves[0];
+    run.copied.buffers[1] = run.compressed.buffer = halves[1];
+    run.compressed.buffer_size = kChunkSize;
     if (!opened) return fail(kSayFileOpenError, run.input_path, open_error);
     // A FIFO, device or directory has no size that tells its content.
     if (!S_ISREG(run.input.st.st_mode)) return fail(kSayFileReadError, run.input_path, "not a regular file");
 
     int status = stream(run);
     file_close(run.input.fd);
+    work_buffer_release(run.memory);
     // The lines are part of the result: a run whose lines were lost failed.
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         diagnose("image_gen_header", "standard output", std::strerror(errno));

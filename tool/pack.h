@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "tool/output_file.h"
@@ -48,13 +47,12 @@ void pack_hold(PackFailure& failure, const char* line, const std::string& subjec
 struct CompressedPayload {
     XzChild xz;
     bool running = false;
-    std::unique_ptr<uint8_t[]> buffer;  // for the stream as it comes back
+    uint8_t* buffer = nullptr;  // the caller's, for the stream as it comes back
+    size_t buffer_size = 0;
     uint64_t size = 0;
     uint16_t crc = 0;
 };
 
-// Allocates the buffer for the stream; false when it cannot be had.
-bool compressed_reserve(CompressedPayload& payload);
 // Starts xz; a failure is held.
 void compressed_start(CompressedPayload& payload, PackFailure& failure);
 // Gives xz the next chunk of the image, writing what it returns to `out`.

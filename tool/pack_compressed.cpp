@@ -1,11 +1,7 @@
-#include <new>
-
 #include "format/crc16_xmodem.h"
 #include "tool/pack.h"
 
 namespace {
-
-constexpr size_t kStreamBufferSize = size_t{64} << 10;
 
 // Takes `size` bytes of stream from the buffer into the payload.
 void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackFailure& failure) {
@@ -15,9 +11,9 @@ void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackF
         compressed_abort(payload);
         return;
     }
-    payload.crc = crc16_xmodem_update(payload.crc, payload.buffer.get(), size);
+    payload.crc = crc16_xmodem_update(payload.crc, payload.buffer, size);
     std::string error;
-    if (!output_write(out, payload.buffer.get(), size, error)) {
+    if (!output_write(out, payload.buffer, size, error)) {
         pack_hold(failure, kSayFileWriteError, out.path, error);
         compressed_abort(payload);
     }
@@ -27,7 +23,7 @@ void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackF
 bool pump(CompressedPayload& payload, OutputFile& out, const uint8_t*& data, size_t& size, PackFailure& failure) {
     size_t got;
     std::string error;
-    if (!xz_pump(payload.xz, data, size, payload.buffer.get(), kStreamBufferSize, got, error)) {
+    if (!xz_pump(payload.xz, data, size, payload.buffer, payload.buffer_size, got, error)) {
         payload.running = false;
         pack_hold(failure, kSayFileOpenError, "xz", error);
         return false;
@@ -37,11 +33,6 @@ bool pump(CompressedPayload& payload, OutputFile& out, const uint8_t*& data, siz
 }
 
 }  // namespace
-
-bool compressed_reserve(CompressedPayload& payload) {
-    payload.buffer.reset(new (std::nothrow) uint8_t[kStreamBufferSize]);
-    return payload.buffer != nullptr;
-}
 
 void compressed_start(CompressedPayload& payload, PackFailure& failure) {
     std::string error;
