@@ -5,8 +5,6 @@
 #include <cstring>
 
 #include "format/crc16_xmodem.h"
-#include "format/ota_header.h"
-#include "format/xz_decode.h"
 
 namespace {
 
@@ -28,6 +26,7 @@ void check_header(const uint8_t* h, OtaReport& report) {
     const uint8_t* nul = static_cast<const uint8_t*>(std::memchr(h + kOtaMagic, 0, 32));
     report.magic.assign(reinterpret_cast<const char*>(h), nul ? static_cast<size_t>(nul - h) : 32);
     if (std::memcmp(h + kOtaMagic, kOtaMagicText, kOtaMagicLength) != 0) {
+        report.bad_magic = true;
         problems.push_back("bad magic");
     } else if (!all_ff(h + kOtaMagicLength, 32 - kOtaMagicLength)) {
         problems.push_back("magic not followed by 0xFF fill");
@@ -37,7 +36,11 @@ void check_header(const uint8_t* h, OtaReport& report) {
     const void* label_nul = std::memchr(label, 0, kOtaLabelSize);
     size_t label_length = label_nul ? static_cast<size_t>(static_cast<const uint8_t*>(label_nul) - label) : kOtaLabelSize;
     report.label.assign(reinterpret_cast<const char*>(label), label_length);
-    if (!label_nul) problems.push_back("label has no NUL within its field");
+    if (!label_nul) {
+        problems.push_back("label has no NUL within its field");
+    } else if (!all_ff(label + label_length + 1, kOtaLabelSize - label_length - 1)) {
+        problems.push_back("label not followed by 0xFF fill");
+    }
 
     uint32_t remap = ota_load_le32(h + kOtaRemapFlag);
     uint32_t compress = ota_load_le32(h + kOtaCompressFlag);
@@ -67,75 +70,108 @@ void check_header(const uint8_t* h, OtaReport& report) {
     }
 }
 
-}  // namespace
+bool uncompressed(const OtaReport& report) { return report.mode == "image_copy" || report.mode == "flash_remapping"; }
 
-OtaReport ota_verify(const uint8_t* data, size_t size, uint64_t file_size, const OtaVerifyLimits& limits,
-                     OtaImage* image) {
-    OtaReport report;
-    if (size < kOtaHeaderSize || file_size < kOtaHeaderSize) {
-        report.mode = "unknown";
-        report.problems.push_back("file is shorter than the 128-byte header");
-        return report;
-    }
+void take_header(OtaVerify& v) {
+    OtaReport& report = v.report;
     report.header_complete = true;
-    check_header(data, report);
-    report.payload_size = ota_load_le32(data + kOtaPayloadSize);
-    report.payload_crc = ota_load_le32(data + kOtaPayloadCrc);
-    report.image_size = ota_load_le32(data + kOtaImageSize);
-    report.image_crc = ota_load_le32(data + kOtaImageCrc);
-
-    // The payload: payload_size bytes after the header, or what there is of them.
-    report.computed.payload_size = file_size - kOtaHeaderSize;
-    const uint8_t* payload = data + kOtaHeaderSize;
-    size_t payload_present = std::min<uint64_t>(size - kOtaHeaderSize, report.payload_size);
-    report.computed.payload_crc = CRC16_XMODEM(payload, payload_present);
-    if (report.computed.payload_size < report.payload_size) {
-        report.problems.push_back("payload is shorter than payload_size");
-    } else if (report.computed.payload_size > report.payload_size) {
-        report.problems.push_back("file runs past the end of the payload");
+    check_header(v.header, report);
+    report.payload_size = ota_load_le32(v.header + kOtaPayloadSize);
+    report.payload_crc = ota_load_le32(v.header + kOtaPayloadCrc);
+    report.image_size = ota_load_le32(v.header + kOtaImageSize);
+    report.image_crc = ota_load_le32(v.header + kOtaImageCrc);
+    if (report.mode == "image_compress") {
+        XzStreamLimits limits{std::min<uint64_t>(report.image_size, v.limits.max_image_size), v.limits.xz_memory_limit};
+        xz_stream_begin(v.xz, limits, v.image_sink);
     }
-    if (report.payload_crc > 0xFFFF) report.problems.push_back("payload_crc has bits above the 16-bit checksum");
-    if (report.image_crc > 0xFFFF) report.problems.push_back("image_crc has bits above the 16-bit checksum");
-    if (report.computed.payload_crc != report.payload_crc) report.problems.push_back("payload_crc does not match the payload");
+}
 
-    std::vector<uint8_t> decoded;
-    if (report.mode == "image_copy" || report.mode == "flash_remapping") {
+// Payload bytes, `size` of them, from `offset` within the payload.
+void take_payload(OtaVerify& v, const uint8_t* data, size_t size, uint64_t offset) {
+    OtaReport& report = v.report;
+    if (offset >= report.payload_size) return;  // past the payload: only counted
+    size = static_cast<size_t>(std::min<uint64_t>(size, report.payload_size - offset));
+    report.computed.payload_crc = crc16_xmodem_update(report.computed.payload_crc, data, size);
+    if (report.mode == "image_compress") {
+        xz_stream_feed(v.xz, data, size);
+    } else if (uncompressed(report) && v.image_sink) {
+        v.image_sink(data, size);
+    }
+}
+
+void end_image(OtaVerify& v) {
+    OtaReport& report = v.report;
+    auto& problems = report.problems;
+    const uint64_t payload_present = std::min<uint64_t>(report.computed.payload_size, report.payload_size);
+    if (uncompressed(report)) {
         report.computed.image_size = payload_present;
         report.computed.image_crc = report.computed.payload_crc;
-        if (report.image_size != report.payload_size) report.problems.push_back("image_size differs from payload_size");
-        if (report.image_crc != report.payload_crc) report.problems.push_back("image_crc differs from payload_crc");
-    } else if (report.mode == "image_compress") {
-        XzDecodeLimits xz_limits{std::min<uint64_t>(report.image_size, limits.max_image_size), limits.xz_memory_limit};
-        XzDecodeResult xz = xz_decode(payload, payload_present, xz_limits);
-        report.xz_check = xz.check;
-        if (!xz.ok) {
-            if (xz.output_exceeded && report.image_size > limits.max_image_size) {
-                report.problems.push_back("image_size is larger than this reader decodes");
-            } else {
-                report.problems.push_back(xz.error);
-            }
-        } else {
-            report.computed.image_size = xz.output.size();
-            report.computed.image_crc = CRC16_XMODEM(xz.output.data(), xz.output.size());
-            if (*report.computed.image_size != report.image_size) {
-                report.problems.push_back("xz stream decodes to fewer bytes than image_size");
-            }
-            if (*report.computed.image_crc != report.image_crc) {
-                report.problems.push_back("image_crc does not match the decoded image");
-            }
-            decoded = std::move(xz.output);
-        }
+        if (report.image_size != report.payload_size) problems.push_back("image_size differs from payload_size");
+        if (report.image_crc != report.payload_crc) problems.push_back("image_crc differs from payload_crc");
+        return;
     }
+    if (report.mode != "image_compress") return;
+    bool decoded = xz_stream_end(v.xz);
+    report.xz_check = v.xz.check;
+    for (const std::string& problem : v.xz.problems) {
+        // A stream cut by the reader's own cap says so, not that it is too long.
+        bool capped = problem.starts_with("xz stream decodes to more than") && report.image_size > v.limits.max_image_size;
+        problems.push_back(capped ? "image_size is larger than this reader decodes" : problem);
+    }
+    if (!decoded) return;
+    report.computed.image_size = v.xz.output_size;
+    report.computed.image_crc = v.xz.output_crc;
+    if (v.xz.output_size != report.image_size) problems.push_back("xz stream decodes to fewer bytes than image_size");
+    if (v.xz.output_crc != report.image_crc) problems.push_back("image_crc does not match the decoded image");
+}
 
-    if (image != nullptr && report.valid()) {
-        if (report.mode == "image_compress") {
-            image->decoded = std::move(decoded);
-            image->data = image->decoded.data();
-            image->size = image->decoded.size();
-        } else {
-            image->data = payload;
-            image->size = payload_present;
-        }
+}  // namespace
+
+void ota_verify_begin(OtaVerify& v, const OtaVerifyLimits& limits, ByteSink image_sink) {
+    v.limits = limits;
+    v.image_sink = std::move(image_sink);
+}
+
+uint64_t ota_verify_wanted(const OtaVerify& v) {
+    uint64_t wanted = v.fed < kOtaHeaderSize ? kOtaHeaderSize : kOtaHeaderSize + uint64_t{v.report.payload_size} + 1;
+    return wanted > v.fed ? wanted - v.fed : 0;
+}
+
+void ota_verify_feed(OtaVerify& v, const uint8_t* data, size_t size) {
+    if (v.fed < kOtaHeaderSize) {
+        size_t take = static_cast<size_t>(std::min<uint64_t>(size, kOtaHeaderSize - v.fed));
+        std::memcpy(v.header + v.fed, data, take);
+        v.fed += take;
+        data += take;
+        size -= take;
+        if (v.fed < kOtaHeaderSize) return;
+        take_header(v);
     }
-    return report;
+    take_payload(v, data, size, v.fed - kOtaHeaderSize);
+    v.fed += size;
+}
+
+void ota_verify_end(OtaVerify& v, uint64_t file_size) {
+    OtaReport& report = v.report;
+    auto& problems = report.problems;
+    file_size = std::max(file_size, v.fed);
+    if (!report.header_complete) {
+        report.mode = "unknown";
+        problems.push_back("file is shorter than the 128-byte header");
+    } else {
+        report.computed.payload_size = file_size - kOtaHeaderSize;
+        if (report.computed.payload_size < report.payload_size) {
+            problems.push_back("payload is shorter than payload_size");
+        } else if (report.computed.payload_size > report.payload_size) {
+            problems.push_back("file runs past the end of the payload");
+        }
+        if (report.payload_crc > 0xFFFF) problems.push_back("payload_crc has bits above the 16-bit checksum");
+        if (report.image_crc > 0xFFFF) problems.push_back("image_crc has bits above the 16-bit checksum");
+        if (report.computed.payload_crc != report.payload_crc) problems.push_back("payload_crc does not match the payload");
+        end_image(v);
+    }
+    if (v.limits.max_file_size && file_size > *v.limits.max_file_size) {
+        problems.push_back("file is " + std::to_string(file_size) + " bytes, more than the " +
+                           std::to_string(*v.limits.max_file_size) + "-byte limit");
+    }
 }

@@ -1,5 +1,6 @@
-// Reads an OTA file and checks everything the header claims about it.
-// Pure: takes bytes, returns a report; for files from anywhere.
+// Reads an OTA file and checks everything the header claims about it. Pure:
+// takes the file's bytes a chunk at a time and returns a report; memory stays
+// the same whatever the file claims or holds, for files from anywhere.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "format/ota_header.h"
+#include "format/xz_stream.h"
+
 struct OtaVerifyLimits {
-    uint64_t max_image_size = UINT32_MAX;        // decoding stops past this many bytes
-    uint64_t xz_memory_limit = uint64_t{64} << 20;  // for the xz decoder's state
+    uint64_t max_image_size = UINT32_MAX;  // decoding stops past this many bytes
+    // For a block's xz decoder: a 32 KiB dictionary needs about 100 KiB.
+    uint64_t xz_memory_limit = uint64_t{1} << 20;
+    std::optional<uint64_t> max_file_size;  // a larger file is a problem (a flash slot's size)
 };
 
 struct OtaComputed {
@@ -23,6 +29,7 @@ struct OtaComputed {
 
 struct OtaReport {
     bool header_complete = false;  // the file holds the 128 header bytes
+    bool bad_magic = false;        // not an OTA file at all, most likely
     std::string magic;             // the bytes before the magic's NUL, as stored
     std::string label;             // the label's bytes up to its NUL (or the field's end)
     std::string mode;              // image_copy, image_compress, flash_remapping or inconsistent
@@ -34,16 +41,27 @@ struct OtaReport {
     bool valid() const { return problems.empty(); }
 };
 
-// The raw image an OTA file carries: a view into the file's bytes for the
-// uncompressed modes, or into `decoded` for image_compress.
-struct OtaImage {
-    const uint8_t* data = nullptr;
-    size_t size = 0;
-    std::vector<uint8_t> decoded;
+struct OtaVerify {
+    OtaVerifyLimits limits;
+    ByteSink image_sink;
+    OtaReport report;
+    uint8_t header[kOtaHeaderSize] = {};
+    uint64_t fed = 0;  // bytes of the file taken so far
+    XzStream xz;
 };
 
-// Checks an OTA file of `file_size` bytes whose first `size` bytes are at
-// `data` (the caller may leave off bytes past header and payload_size).
-// When `image` is given and the file is valid, it is set to the raw image.
-OtaReport ota_verify(const uint8_t* data, size_t size, uint64_t file_size, const OtaVerifyLimits& limits,
-                     OtaImage* image = nullptr);
+// `image_sink`, if given, receives the raw image as it is found: the payload
+// in the uncompressed modes, the decoded stream for image_compress. It is
+// only the image if the report ends valid.
+void ota_verify_begin(OtaVerify& verify, const OtaVerifyLimits& limits, ByteSink image_sink = {});
+
+// How many more bytes the checks need: the header, then payload_size bytes
+// and one more, to see whether the file runs past its payload.
+uint64_t ota_verify_wanted(const OtaVerify& verify);
+
+// Takes the next bytes of the file; bytes past what is wanted are counted only.
+void ota_verify_feed(OtaVerify& verify, const uint8_t* data, size_t size);
+
+// Ends the checks and completes the report. `file_size` is the whole file's
+// length, which may be more than was fed.
+void ota_verify_end(OtaVerify& verify, uint64_t file_size);

@@ -24,8 +24,15 @@ Bytes pack_with_tool(const Bytes& image, const std::string& mode) {
     return read_file(dir / "img.ota.bin");
 }
 
-OtaReport verify(const Bytes& file, OtaImage* image = nullptr) {
-    return ota_verify(file.data(), file.size(), file.size(), OtaVerifyLimits{}, image);
+// Checks `file` fed in chunks of `chunk` bytes; `image` receives what the sink saw.
+OtaReport verify(const Bytes& file, const OtaVerifyLimits& limits = {}, Bytes* image = nullptr, size_t chunk = 4096) {
+    OtaVerify v;
+    ByteSink sink;
+    if (image != nullptr) sink = [image](const uint8_t* data, size_t size) { image->insert(image->end(), data, data + size); };
+    ota_verify_begin(v, limits, sink);
+    for (size_t at = 0; at < file.size(); at += chunk) ota_verify_feed(v, file.data() + at, std::min(chunk, file.size() - at));
+    ota_verify_end(v, file.size());
+    return v.report;
 }
 
 bool names(const OtaReport& report, const std::string& fragment) {
@@ -53,18 +60,18 @@ Bytes test_image(size_t size = 6000) {
 }
 
 TEST(OtaVerify, FilesFromThePackerAreValidAndGiveTheImageBack) {
-    for (size_t size : {size_t{0}, size_t{0x100}, size_t{6000}}) {
+    for (size_t size : {size_t{0}, size_t{0x100}, size_t{6000}, size_t{300'000}}) {
         Bytes image = test_image(size);
         for (const char* mode : {"image_copy", "image_compress", "flash_remapping"}) {
             Bytes file = pack_with_tool(image, mode);
-            OtaImage extracted;
-            OtaReport report = verify(file, &extracted);
+            Bytes extracted;
+            OtaReport report = verify(file, {}, &extracted, 1 + size % 97);
             EXPECT_TRUE(report.valid()) << mode << " " << size << ": " << all_problems(report);
             EXPECT_EQ(report.mode, mode);
             EXPECT_EQ(report.image_size, size);
             EXPECT_EQ(report.computed.image_size, size);
             EXPECT_EQ(report.computed.image_crc, CRC16_XMODEM(image.data(), image.size()));
-            EXPECT_EQ(Bytes(extracted.data, extracted.data + extracted.size), image) << mode;
+            EXPECT_EQ(extracted, image) << mode;
             EXPECT_EQ(report.xz_check, std::string(mode) == "image_compress" ? "CRC32" : "");
             EXPECT_EQ(report.label, size > 0x100 ? "verify-me" : "");
         }
@@ -89,6 +96,7 @@ TEST(OtaVerify, HeaderCorruptionsAreNamed) {
         {0x58, "image_size"},         {0x5C, "image_crc"},
         {0x60, "reserved word at 0x60"}, {0x64, "remap_marker"},
         {0x68, "reserved bytes 0x68..0x7F"}, {0x7F, "reserved bytes 0x68..0x7F"},
+        {0x2A, "label not followed by 0xFF fill"}, {0x3F, "label not followed by 0xFF fill"},
     };
     for (const char* mode : {"image_copy", "flash_remapping", "image_compress"}) {
         Bytes good = pack_with_tool(image, mode);
@@ -142,11 +150,11 @@ TEST(OtaVerify, TruncatedAndOverlongFiles) {
     for (const char* mode : {"image_copy", "image_compress"}) {
         Bytes good = pack_with_tool(image, mode);
         for (size_t len = 0; len < kOtaHeaderSize; len++) {
-            OtaReport report = ota_verify(good.data(), len, len, OtaVerifyLimits{});
+            OtaReport report = verify(Bytes(good.begin(), good.begin() + len));
             ASSERT_EQ(report.problems, std::vector<std::string>{"file is shorter than the 128-byte header"}) << len;
         }
         for (size_t len = kOtaHeaderSize; len < good.size(); len += 61) {
-            OtaReport report = ota_verify(good.data(), len, len, OtaVerifyLimits{});
+            OtaReport report = verify(Bytes(good.begin(), good.begin() + len));
             EXPECT_TRUE(names(report, "payload is shorter than payload_size")) << mode << " " << len;
             EXPECT_EQ(report.computed.payload_size, len - kOtaHeaderSize);
         }
@@ -191,13 +199,48 @@ TEST(OtaVerify, DecodingStaysWithinItsLimits) {
     ASSERT_LT(file.size(), 10000u);
     OtaVerifyLimits small;
     small.max_image_size = 1 << 20;
-    OtaReport report = ota_verify(file.data(), file.size(), file.size(), small);
+    OtaReport report = verify(file, small);
     EXPECT_TRUE(names(report, "larger than this reader decodes")) << all_problems(report);
 
     OtaVerifyLimits no_memory;
     no_memory.xz_memory_limit = 1024;
-    report = ota_verify(file.data(), file.size(), file.size(), no_memory);
+    report = verify(file, no_memory);
     EXPECT_TRUE(names(report, "needs more memory than allowed")) << all_problems(report);
+}
+
+// The stream must have the form the packer makes and a device's decoder is
+// sized for; streams made by the real xz with other options are named.
+TEST(OtaVerify, StreamFormDeparturesAreNamed) {
+    Bytes image = test_image(20'000);
+    Bytes good = pack_with_tool(image, "image_compress");
+    TempDir dir;
+    write_file(dir / "image.bin", image);
+    struct Case {
+        std::string options;  // for xz; "twice" makes two streams, one after the other
+        std::string problem;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"--x86 --lzma2=dict=32KiB --check=crc32", "xz stream uses filter x86 before LZMA2"},
+             {"--delta=dist=4 --lzma2=dict=32KiB --check=crc32", "xz stream uses filter delta before LZMA2"},
+             {"--lzma2=dict=1MiB --check=crc32", "xz dictionary 1 MiB, at most 32 KiB"},
+             {"--lzma2=dict=32KiB --check=crc64", "xz check is CRC64, want CRC32"},
+             {"--lzma2=dict=32KiB --check=sha256", "xz check is SHA-256, want CRC32"},
+             {"--lzma2=dict=32KiB --check=none", "xz check is None, want CRC32"},
+             {"twice", "data after the end of the xz stream"},
+         }) {
+        std::string options = c.options == "twice" ? "--lzma2=dict=32KiB --check=crc32" : c.options;
+        std::string command = std::string(XZ_PATH) + " -T1 -c " + options + " < " + dir / "image.bin";
+        if (c.options == "twice") command = "(" + command + "; " + command + ")";
+        RunResult xz = run_program("/bin/sh", {"-c", command});
+        ASSERT_EQ(xz.status, 0) << xz.err;
+        Bytes file(good.begin(), good.begin() + kOtaHeaderSize);
+        file.insert(file.end(), xz.out.begin(), xz.out.end());
+        set_word(file, kOtaPayloadSize, static_cast<uint32_t>(xz.out.size()));
+        reseal_payload(file);
+        OtaReport report = verify(file, {}, nullptr, 999);
+        EXPECT_TRUE(names(report, c.problem)) << c.options << ": " << all_problems(report);
+    }
+    EXPECT_TRUE(verify(good).valid());
 }
 
 }  // namespace

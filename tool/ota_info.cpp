@@ -1,17 +1,19 @@
-// ota_info [--json] [--extract RAW] FILE: lists and verifies an OTA file,
-// and gives back the raw image.
+// ota_info [options] FILE...: lists and verifies OTA files, and gives back
+// the raw image of one.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "format/ota_header.h"
 #include "format/ota_verify.h"
 #include "tool/diagnostic.h"
 #include "tool/file_io.h"
@@ -25,22 +27,30 @@ constexpr int kValid = 0;
 constexpr int kInvalid = 1;
 constexpr int kTrouble = 2;  // usage error, or a file that cannot be read or written
 
+// Files are read a chunk at a time, whatever their size.
+constexpr size_t kChunkSize = size_t{1} << 20;
+
 const char kUsage[] =
-    "usage: ota_info [--json] [--extract RAW] FILE\n"
-    "Lists and verifies an OTA file made by image_gen_header.\n"
+    "usage: ota_info [--json] [--max-size SIZE] [--extract RAW] FILE...\n"
+    "Lists and verifies OTA files made by image_gen_header.\n"
     "\n"
-    "  --json         print one JSON object instead of the listing\n"
-    "  --extract RAW  write the raw image (decoded for image_compress) to RAW,\n"
-    "                 only when every check passes\n"
-    "  --help         print this help\n"
-    "  --version      print the version\n"
+    "  --json            print one JSON object a line (JSON Lines) instead of the listing\n"
+    "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal,\n"
+    "                    0x hexadecimal, or either with a KiB or MiB suffix\n"
+    "  --extract RAW     write the raw image (decoded for image_compress) to RAW, only\n"
+    "                    when every check passes; takes exactly one FILE. RAW - is\n"
+    "                    standard output, and the listing then goes to standard error\n"
+    "  -h, --help        print this help\n"
+    "  -V, --version     print the version\n"
     "\n"
-    "Exit status: 0 valid, 1 a check failed, 2 usage error or unreadable file.\n";
+    "Exit status: 0 all valid, 1 a check failed, 2 usage error or a file that cannot\n"
+    "be read (or RAW that cannot be written).\n";
 
 struct Options {
     bool json = false;
-    std::string extract;  // empty: no extraction
-    std::string file;
+    std::optional<std::string> extract;
+    std::optional<uint64_t> max_size;
+    std::vector<std::string> files;
 };
 
 int complain(const std::string& subject, const std::string& what) {
@@ -48,119 +58,197 @@ int complain(const std::string& subject, const std::string& what) {
     return kTrouble;
 }
 
-// Fills `options`; on a usage error prints it and returns false with `status` set.
+// "4096", "0x1000", "4KiB", "0x10 MiB".
+bool parse_size(const std::string& text, uint64_t& size) {
+    size_t at = 0;
+    int base = text.starts_with("0x") || text.starts_with("0X") ? 16 : 10;
+    if (base == 16) at = 2;
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; at < text.size(); at++, digits++) {
+        int digit = std::isdigit(static_cast<unsigned char>(text[at])) ? text[at] - '0'
+                    : base == 16 && std::isxdigit(static_cast<unsigned char>(text[at]))
+                        ? std::tolower(static_cast<unsigned char>(text[at])) - 'a' + 10
+                        : -1;
+        if (digit < 0) break;
+        if (value > (UINT64_MAX - digit) / base) return false;
+        value = value * base + digit;
+    }
+    std::string suffix = text.substr(at);
+    if (!suffix.empty() && suffix[0] == ' ') suffix.erase(0, 1);
+    unsigned shift = suffix.empty() ? 0 : suffix == "KiB" ? 10 : suffix == "MiB" ? 20 : 64;
+    if (digits == 0 || shift == 64 || value > (UINT64_MAX >> shift)) return false;
+    size = value << shift;
+    return true;
+}
+
+// Fills `options`; on a usage error, --help or --version prints and returns false with `status` set.
 bool parse_arguments(int argc, char** argv, Options& options, int& status) {
-    bool have_file = false;
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
-        if (!options_done && arg == "--") {
+        bool option = !options_done && arg.size() > 1 && arg[0] == '-';
+        bool has_value = i + 1 < argc && argv[i + 1][0] != '\0';
+        if (option && arg == "--") {
             options_done = true;
-        } else if (!options_done && arg == "--help") {
+        } else if (option && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
             status = kValid;
             return false;
-        } else if (!options_done && arg == "--version") {
+        } else if (option && (arg == "--version" || arg == "-V")) {
             std::printf("ota_info %s\n", OTA_VERSION);
             status = kValid;
             return false;
-        } else if (!options_done && arg == "--json") {
+        } else if (option && arg == "--json") {
             options.json = true;
-        } else if (!options_done && arg == "--extract") {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                status = complain("--extract", "needs a file name");
+        } else if (option && arg == "--extract") {
+            if (!has_value) {
+                status = complain(arg, "needs a file name");
                 return false;
             }
             options.extract = argv[++i];
-        } else if (!options_done && arg.size() > 1 && arg[0] == '-') {
+        } else if (option && arg == "--max-size") {
+            uint64_t size;
+            if (!has_value || !parse_size(argv[i + 1], size)) {
+                status = complain(arg, "needs a size: bytes, 0x hexadecimal, KiB or MiB");
+                return false;
+            }
+            options.max_size = size;
+            i++;
+        } else if (option) {
             status = complain(arg, "unknown option (see ota_info --help)");
             return false;
-        } else if (have_file) {
-            status = complain(arg, "only one FILE at a time (see ota_info --help)");
-            return false;
         } else {
-            options.file = arg;
-            have_file = true;
+            options.files.push_back(arg);
         }
     }
-    if (!have_file) {
-        status = complain("usage", "ota_info [--json] [--extract RAW] FILE (see ota_info --help)");
+    if (options.files.empty()) {
+        status = complain("usage", "ota_info [--json] [--max-size SIZE] [--extract RAW] FILE... (see ota_info --help)");
+        return false;
+    }
+    if (options.extract && options.files.size() != 1) {
+        status = complain("--extract", "takes exactly one FILE");
         return false;
     }
     return true;
 }
 
-// Reads up to `want` more bytes onto `data`, a chunk at a time so that memory
-// follows what the file holds; stops early only at end of file.
-bool read_more(int fd, std::vector<uint8_t>& data, uint64_t want, std::string& error) {
-    constexpr size_t kChunk = size_t{1} << 20;
-    while (want > 0) {
-        size_t step = static_cast<size_t>(std::min<uint64_t>(want, kChunk));
-        size_t old = data.size();
-        data.resize(old + step);
-        size_t got;
-        bool ok = file_read_up_to(fd, data.data() + old, step, got, error);
-        data.resize(old + got);
-        if (!ok || got < step) return ok;
-        want -= got;
-    }
-    return true;
+// Where an extracted image goes while it is checked: a temporary file beside
+// RAW, renamed into place, or for standard output an unnamed temporary file,
+// copied out only once the image is known to be valid.
+struct Extraction {
+    std::string raw;
+    OutputFile out;  // RAW
+    int held = -1;   // standard output's unnamed file
+    bool failed = false;
+    std::string error;
+};
+
+int extraction_fd(const Extraction& x) { return x.held >= 0 ? x.held : x.out.fd; }
+
+bool extraction_begin(Extraction& x, std::string& error) {
+    if (x.raw != "-") return output_begin(x.raw, x.out, error);
+    const char* dir = std::getenv("TMPDIR");
+    x.held = open(dir != nullptr && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (x.held < 0) error = std::strerror(errno);
+    return x.held >= 0;
 }
 
-// Reads the header and at most payload_size bytes after it: memory follows
-// what the file really holds, never more than the format can describe.
-// `file_size` is the file's whole length.
-bool read_ota_file(const std::string& path, std::vector<uint8_t>& data, uint64_t& file_size, std::string& error) {
+void extraction_write(Extraction& x, const uint8_t* data, size_t size) {
+    if (!x.failed && !file_write_all(extraction_fd(x), data, size, x.error)) x.failed = true;
+}
+
+// Puts a checked image in place: RAW renamed, or the held copy sent out.
+bool extraction_commit(Extraction& x, std::string& error) {
+    if (x.failed) {
+        error = x.error;
+        return false;
+    }
+    if (x.held < 0) return output_close(x.out, error) && output_rename(x.out, error);
+    if (lseek(x.held, 0, SEEK_SET) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::vector<uint8_t> chunk(kChunkSize);
+    for (;;) {
+        size_t got;
+        if (!file_read_up_to(x.held, chunk.data(), chunk.size(), got, error)) return false;
+        if (got == 0) return true;
+        if (!file_write_all(STDOUT_FILENO, chunk.data(), got, error)) return false;
+    }
+}
+
+void extraction_abandon(Extraction& x) {
+    output_abandon(x.out);
+    file_close(x.held);
+}
+
+// Checks one file; prints its report to `report_to`. Returns its status.
+int check_file(const Options& options, const std::string& file, std::vector<uint8_t>& chunk, FILE* report_to,
+               bool first) {
+    std::string error;
     InputFile in;
-    if (!input_open(path, in, error)) return false;
-    int fd = in.fd;
-    const struct stat& st = in.st;
-    bool ok = true;
-    if (S_ISDIR(st.st_mode)) {
-        error = std::strerror(EISDIR);
-        ok = false;
+    if (!input_open(file, in, error)) return complain(file, error);
+    if (S_ISDIR(in.st.st_mode)) {
+        file_close(in.fd);
+        return complain(file, std::strerror(EISDIR));
     }
-    ok = ok && read_more(fd, data, kOtaHeaderSize, error);
-    if (ok && data.size() == kOtaHeaderSize) {
-        uint64_t payload_size = ota_load_le32(data.data() + kOtaPayloadSize);
-        if (S_ISREG(st.st_mode)) data.reserve(kOtaHeaderSize + std::min<uint64_t>(payload_size, st.st_size));
-        ok = read_more(fd, data, payload_size, error);
+    Extraction extraction;
+    ByteSink sink;
+    if (options.extract) {
+        extraction.raw = *options.extract;
+        if (!extraction_begin(extraction, error)) {
+            file_close(in.fd);
+            return complain(extraction.raw, error);
+        }
+        sink = [&extraction](const uint8_t* data, size_t size) { extraction_write(extraction, data, size); };
     }
-    std::vector<uint8_t> probe;
-    ok = ok && read_more(fd, probe, 1, error);  // anything past the payload?
-    file_close(fd);
-    if (!ok) return false;
-    file_size = data.size() + probe.size();
-    if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > file_size) file_size = static_cast<uint64_t>(st.st_size);
-    return true;
+    OtaVerifyLimits limits;
+    limits.max_file_size = options.max_size;
+    OtaVerify verify;
+    ota_verify_begin(verify, limits, sink);
+    bool read_ok = true;
+    for (uint64_t wanted; read_ok && (wanted = ota_verify_wanted(verify)) > 0;) {
+        size_t got;
+        read_ok = file_read_up_to(in.fd, chunk.data(), std::min<uint64_t>(wanted, chunk.size()), got, error);
+        if (got == 0) break;
+        ota_verify_feed(verify, chunk.data(), got);
+    }
+    file_close(in.fd);
+    if (!read_ok) {
+        extraction_abandon(extraction);
+        return complain(file, error);
+    }
+    uint64_t file_size = S_ISREG(in.st.st_mode) ? static_cast<uint64_t>(in.st.st_size) : verify.fed;
+    ota_verify_end(verify, file_size);
+
+    const OtaReport& report = verify.report;
+    if (!options.json && !first) std::fputs("\n", report_to);
+    std::string text = options.json ? ota_json(file, report) : ota_listing(file, report);
+    std::fputs(text.c_str(), report_to);
+
+    if (!options.extract) return report.valid() ? kValid : kInvalid;
+    if (!report.valid()) {
+        extraction_abandon(extraction);
+        complain(file, "not extracted: the file has problems");
+        return kInvalid;
+    }
+    bool committed = extraction_commit(extraction, error);
+    extraction_abandon(extraction);
+    if (!committed) return complain(extraction.raw, error);
+    return kValid;
 }
 
 int run(const Options& options) {
-    std::vector<uint8_t> data;
-    uint64_t file_size = 0;
-    std::string error;
-    if (!read_ota_file(options.file, data, file_size, error)) return complain(options.file, error);
-
-    OtaImage image;
-    OtaReport report = ota_verify(data.data(), data.size(), file_size, OtaVerifyLimits{},
-                                  options.extract.empty() ? nullptr : &image);
-    std::string text = options.json ? ota_json(options.file, report) : ota_listing(options.file, report);
-    std::fputs(text.c_str(), stdout);
-    if (std::fflush(stdout) != 0) return complain("standard output", std::strerror(errno));
-
-    if (!report.valid()) {
-        if (!options.extract.empty()) complain(options.file, "not extracted: the file has problems");
-        return kInvalid;
+    std::vector<uint8_t> chunk(kChunkSize);
+    // With the image on standard output, the report goes to standard error.
+    FILE* report_to = options.extract == "-" ? stderr : stdout;
+    int status = kValid;
+    for (size_t i = 0; i < options.files.size(); i++) {
+        status = std::max(status, check_file(options, options.files[i], chunk, report_to, i == 0));
     }
-    if (!options.extract.empty()) {
-        OutputFile out;
-        if (!output_begin(options.extract, out, error) || !output_write(out, image.data, image.size, error) ||
-            !output_close(out, error) || !output_rename(out, error)) {
-            output_abandon(out);
-            return complain(options.extract, error);
-        }
-    }
-    return kValid;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return complain("standard output", std::strerror(errno));
+    return status;
 }
 
 }  // namespace
@@ -170,9 +258,5 @@ int main(int argc, char** argv) {
     Options options;
     int status = kValid;
     if (!parse_arguments(argc, argv, options, status)) return status;
-    try {
-        return run(options);
-    } catch (const std::bad_alloc&) {
-        return complain(options.file, "out of memory");
-    }
+    return run(options);
 }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "format/ota_header.h"
 #include "tool/diagnostic.h"
 
@@ -29,20 +31,6 @@ std::string quoted(const std::string& text) {
     return out;
 }
 
-std::string json_quote(const std::string& ascii) {
-    std::string text;
-    for (char c : ascii) {
-        if (c == '"' || c == '\\') text += '\\';
-        text += c;
-    }
-    return quoted(text);
-}
-
-template <typename T>
-std::string json_optional(const std::optional<T>& value) {
-    return value ? std::to_string(*value) : "null";
-}
-
 }  // namespace
 
 std::string ota_listing(const std::string& file, const OtaReport& r) {
@@ -63,34 +51,36 @@ std::string ota_listing(const std::string& file, const OtaReport& r) {
         if (r.mode == "image_compress") text += line("xz_check", r.xz_check.empty() ? "unknown" : r.xz_check);
     }
     for (const auto& problem : r.problems) text += line("problem", problem);
-    std::string verdict = r.valid() ? "valid"
-                                    : "invalid, " + std::to_string(r.problems.size()) +
-                                          (r.problems.size() == 1 ? " problem" : " problems");
+    std::string verdict = r.valid()       ? "valid"
+                          : r.bad_magic ? "not an OTA file (bad magic)"
+                                        : "invalid, " + std::to_string(r.problems.size()) +
+                                              (r.problems.size() == 1 ? " problem" : " problems");
     return text + line("verdict", verdict);
 }
 
+// Keys in the documented order; every string is printable ASCII, so the
+// text is the same whatever JSON writer makes it.
 std::string ota_json(const std::string& file, const OtaReport& r) {
-    std::string text = "{";
-    text += "\"file\":" + json_quote(printable(file));
-    text += ",\"valid\":" + std::string(r.valid() ? "true" : "false");
-    text += ",\"mode\":" + json_quote(r.mode);
-    text += ",\"magic\":" + json_quote(printable(r.magic));
-    text += ",\"label\":" + json_quote(printable(r.label));
-    text += ",\"payload_size\":" + std::to_string(r.payload_size);
-    text += ",\"payload_crc\":" + std::to_string(r.payload_crc);
-    text += ",\"image_size\":" + std::to_string(r.image_size);
-    text += ",\"image_crc\":" + std::to_string(r.image_crc);
-    text += ",\"computed\":{";
-    text += "\"payload_size\":" + std::to_string(r.computed.payload_size);
-    text += ",\"payload_crc\":" + std::to_string(r.computed.payload_crc);
-    text += ",\"image_size\":" + json_optional(r.computed.image_size);
-    text += ",\"image_crc\":" + json_optional(r.computed.image_crc);
-    text += "}";
-    text += ",\"xz_check\":" + (r.xz_check.empty() ? std::string("null") : json_quote(r.xz_check));
-    text += ",\"problems\":[";
-    for (size_t i = 0; i < r.problems.size(); i++) {
-        if (i > 0) text += ',';
-        text += json_quote(printable(r.problems[i]));
-    }
-    return text + "]}\n";
+    auto optional = [](const auto& value) { return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(); };
+    nlohmann::ordered_json problems = nlohmann::ordered_json::array();
+    for (const auto& problem : r.problems) problems.push_back(printable(problem));
+    nlohmann::ordered_json json = {
+        {"file", printable(file)},
+        {"valid", r.valid()},
+        {"mode", r.mode},
+        {"magic", printable(r.magic)},
+        {"label", printable(r.label)},
+        {"payload_size", r.payload_size},
+        {"payload_crc", r.payload_crc},
+        {"image_size", r.image_size},
+        {"image_crc", r.image_crc},
+        {"computed",
+         {{"payload_size", r.computed.payload_size},
+          {"payload_crc", r.computed.payload_crc},
+          {"image_size", optional(r.computed.image_size)},
+          {"image_crc", optional(r.computed.image_crc)}}},
+        {"xz_check", r.xz_check.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.xz_check)},
+        {"problems", problems},
+    };
+    return json.dump() + "\n";
 }

@@ -1,0 +1,228 @@
+#include "format/xz_stream.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "format/crc16_xmodem.h"
+
+namespace {
+
+std::string check_name(lzma_check check) {
+    switch (check) {
+        case LZMA_CHECK_NONE: return "None";
+        case LZMA_CHECK_CRC32: return "CRC32";
+        case LZMA_CHECK_CRC64: return "CRC64";
+        case LZMA_CHECK_SHA256: return "SHA-256";
+        default: return "unknown (" + std::to_string(static_cast<int>(check)) + ")";
+    }
+}
+
+std::string filter_name(lzma_vli id) {
+    switch (id) {
+        case LZMA_FILTER_LZMA2: return "LZMA2";
+        case LZMA_FILTER_LZMA1: return "LZMA1";
+        case LZMA_FILTER_DELTA: return "delta";
+        case LZMA_FILTER_X86: return "x86";
+        case LZMA_FILTER_POWERPC: return "PowerPC";
+        case LZMA_FILTER_IA64: return "IA-64";
+        case LZMA_FILTER_ARM: return "ARM";
+        case LZMA_FILTER_ARMTHUMB: return "ARM-Thumb";
+        case LZMA_FILTER_SPARC: return "SPARC";
+        default: return "0x" + std::to_string(id);
+    }
+}
+
+// 8 MiB, 32 KiB, or bytes when neither fits.
+std::string size_name(uint64_t bytes) {
+    if (bytes % (1 << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes % (1 << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string lzma_error(lzma_ret ret) {
+    switch (ret) {
+        case LZMA_MEM_ERROR: return "out of memory";
+        case LZMA_MEMLIMIT_ERROR: return "needs more memory than allowed";
+        case LZMA_FORMAT_ERROR: return "not an xz stream";
+        case LZMA_OPTIONS_ERROR: return "uses unsupported options";
+        case LZMA_DATA_ERROR: return "corrupt";
+        case LZMA_BUF_ERROR: return "truncated";
+        default: return "decoder error " + std::to_string(static_cast<int>(ret));
+    }
+}
+
+void stop(XzStream& xz, const std::string& problem) {
+    if (xz.stopped) return;
+    xz.stopped = true;
+    if (!problem.empty()) xz.problems.push_back(problem);
+}
+
+void free_filters(XzStream& xz) {
+    for (lzma_filter& filter : xz.filters) {
+        std::free(filter.options);
+        filter = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
+    }
+}
+
+// Gathers a fixed-size field that may straddle chunks; true once whole.
+bool gather(XzStream& xz, const uint8_t*& data, size_t& size) {
+    size_t take = std::min(size, xz.field_size - xz.field_have);
+    std::memcpy(xz.field + xz.field_have, data, take);
+    xz.field_have += take;
+    data += take;
+    size -= take;
+    return xz.field_have == xz.field_size;
+}
+
+void expect_field(XzStream& xz, XzStream::Part part, size_t size) {
+    xz.part = part;
+    xz.field_have = 0;
+    xz.field_size = size;
+}
+
+void read_stream_header(XzStream& xz) {
+    lzma_ret ret = lzma_stream_header_decode(&xz.flags, xz.field);
+    if (ret != LZMA_OK) return stop(xz, ret == LZMA_FORMAT_ERROR ? "not an xz stream" : "xz stream header " + lzma_error(ret));
+    xz.check = check_name(xz.flags.check);
+    if (xz.flags.check != LZMA_CHECK_CRC32) xz.problems.push_back("xz check is " + xz.check + ", want CRC32");
+    xz.index = lzma_index_hash_init(nullptr, nullptr);
+    if (xz.index == nullptr) return stop(xz, "xz decoder: out of memory");
+    xz.part = XzStream::Part::block_start;
+}
+
+// A block's filters must be LZMA2 alone, with a dictionary the device holds.
+bool filters_allowed(XzStream& xz) {
+    size_t count = 0;
+    while (count < LZMA_FILTERS_MAX && xz.filters[count].id != LZMA_VLI_UNKNOWN) count++;
+    const lzma_filter& last = xz.filters[count - 1];
+    if (last.id != LZMA_FILTER_LZMA2) {
+        stop(xz, "xz stream uses filter " + filter_name(last.id) + ", not LZMA2");
+        return false;
+    }
+    if (count > 1) {
+        stop(xz, "xz stream uses filter " + filter_name(xz.filters[0].id) + " before LZMA2");
+        return false;
+    }
+    uint32_t dictionary = static_cast<const lzma_options_lzma*>(last.options)->dict_size;
+    if (dictionary > kXzMaxDictionary) {
+        stop(xz, "xz dictionary " + size_name(dictionary) + ", at most " + size_name(kXzMaxDictionary));
+        return false;
+    }
+    if (lzma_raw_decoder_memusage(xz.filters) > xz.limits.memory_limit) {
+        stop(xz, "xz stream needs more memory than allowed");
+        return false;
+    }
+    return true;
+}
+
+void read_block_header(XzStream& xz) {
+    xz.block = lzma_block{};
+    xz.block.version = 1;
+    xz.block.check = xz.flags.check;
+    xz.block.header_size = static_cast<uint32_t>(xz.field_size);
+    xz.block.filters = xz.filters;
+    lzma_ret ret = lzma_block_header_decode(&xz.block, nullptr, xz.field);
+    if (ret != LZMA_OK) return stop(xz, "xz block header " + lzma_error(ret));
+    if (!filters_allowed(xz)) return;
+    ret = lzma_block_decoder(&xz.decoder, &xz.block);
+    if (ret != LZMA_OK) return stop(xz, "xz block " + lzma_error(ret));
+    xz.part = XzStream::Part::block;
+}
+
+// Counts, checksums and passes on decoded bytes, up to the output limit.
+void take_output(XzStream& xz, size_t size) {
+    if (size == 0) return;
+    xz.output_size += size;
+    if (xz.output_size > xz.limits.max_output) {
+        return stop(xz, "xz stream decodes to more than " + std::to_string(xz.limits.max_output) + " bytes");
+    }
+    xz.output_crc = crc16_xmodem_update(xz.output_crc, xz.out, size);
+    if (xz.sink) xz.sink(xz.out, size);
+}
+
+void decode_block(XzStream& xz, const uint8_t*& data, size_t& size) {
+    xz.decoder.next_in = data;
+    xz.decoder.avail_in = size;
+    for (;;) {
+        xz.decoder.next_out = xz.out;
+        xz.decoder.avail_out = sizeof xz.out;
+        lzma_ret ret = lzma_code(&xz.decoder, LZMA_RUN);
+        take_output(xz, sizeof xz.out - xz.decoder.avail_out);
+        if (xz.stopped) return;
+        if (ret == LZMA_STREAM_END) {
+            ret = lzma_index_hash_append(xz.index, lzma_block_unpadded_size(&xz.block), xz.block.uncompressed_size);
+            if (ret != LZMA_OK) return stop(xz, "xz stream " + lzma_error(ret));
+            free_filters(xz);
+            xz.part = XzStream::Part::block_start;
+            break;
+        }
+        if (ret != LZMA_OK) return stop(xz, "xz stream " + lzma_error(ret));
+        if (xz.decoder.avail_in == 0 && xz.decoder.avail_out != 0) break;  // wants more input
+    }
+    size_t used = size - xz.decoder.avail_in;
+    data += used;
+    size -= used;
+}
+
+void decode_index(XzStream& xz, const uint8_t*& data, size_t& size) {
+    size_t used = 0;
+    lzma_ret ret = lzma_index_hash_decode(xz.index, data, &used, size);
+    data += used;
+    size -= used;
+    if (ret == LZMA_STREAM_END) return expect_field(xz, XzStream::Part::footer, LZMA_STREAM_HEADER_SIZE);
+    if (ret != LZMA_OK) stop(xz, "xz index " + lzma_error(ret == LZMA_BUF_ERROR ? LZMA_DATA_ERROR : ret));
+}
+
+void read_footer(XzStream& xz) {
+    lzma_stream_flags footer;
+    lzma_ret ret = lzma_stream_footer_decode(&footer, xz.field);
+    if (ret != LZMA_OK) return stop(xz, "xz stream footer " + lzma_error(ret));
+    if (lzma_stream_flags_compare(&xz.flags, &footer) != LZMA_OK) return stop(xz, "xz stream footer does not match its header");
+    if (footer.backward_size != lzma_index_hash_size(xz.index)) return stop(xz, "xz stream footer does not match its index");
+    xz.part = XzStream::Part::after;
+}
+
+}  // namespace
+
+void xz_stream_begin(XzStream& xz, const XzStreamLimits& limits, ByteSink sink) {
+    xz.limits = limits;
+    xz.sink = std::move(sink);
+    free_filters(xz);
+    expect_field(xz, XzStream::Part::stream_header, LZMA_STREAM_HEADER_SIZE);
+}
+
+void xz_stream_feed(XzStream& xz, const uint8_t* data, size_t size) {
+    while (size > 0 && !xz.stopped) {
+        switch (xz.part) {
+            case XzStream::Part::stream_header:
+                if (gather(xz, data, size)) read_stream_header(xz);
+                break;
+            case XzStream::Part::block_start:
+                // 0x00 starts the index, which takes that byte as its own.
+                if (data[0] == 0x00) {
+                    xz.part = XzStream::Part::index;
+                } else {
+                    expect_field(xz, XzStream::Part::block_header, lzma_block_header_size_decode(data[0]));
+                }
+                break;
+            case XzStream::Part::block_header:
+                if (gather(xz, data, size)) read_block_header(xz);
+                break;
+            case XzStream::Part::block: decode_block(xz, data, size); break;
+            case XzStream::Part::index: decode_index(xz, data, size); break;
+            case XzStream::Part::footer:
+                if (gather(xz, data, size)) read_footer(xz);
+                break;
+            case XzStream::Part::after: stop(xz, "data after the end of the xz stream"); break;
+        }
+    }
+}
+
+bool xz_stream_end(XzStream& xz) {
+    if (xz.part != XzStream::Part::after) stop(xz, "xz stream truncated");
+    lzma_end(&xz.decoder);
+    lzma_index_hash_end(xz.index, nullptr);
+    xz.index = nullptr;
+    free_filters(xz);
+    return !xz.stopped;
+}

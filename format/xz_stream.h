@@ -1,0 +1,60 @@
+// Checks and decodes the xz stream of an image_compress payload a chunk at a
+// time, through a fixed output buffer, so that memory stays the same however
+// much a stream claims or expands to. Built from liblzma's own decoders for
+// the stream header and footer, the block headers, the blocks and the index.
+//
+// Besides decoding, it holds the stream to the form the packer makes and a
+// device's decoder is sized for: exactly one stream, CRC32 checks, and blocks
+// with one filter, LZMA2, whose dictionary is at most 32 KiB.
+#pragma once
+
+#include <lzma.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+constexpr uint32_t kXzMaxDictionary = 32 << 10;
+
+struct XzStreamLimits {
+    uint64_t max_output;    // decoding stops with a problem once output passes this
+    uint64_t memory_limit;  // for a block's decoder (dictionary and such)
+};
+
+// Where decoded bytes go, as they come; may be empty.
+using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
+
+struct XzStream {
+    enum class Part { stream_header, block_start, block_header, block, index, footer, after };
+
+    XzStreamLimits limits{};
+    ByteSink sink;
+    Part part = Part::stream_header;
+    bool stopped = false;                // a problem ended decoding
+    std::vector<std::string> problems;  // form departures, and what stopped decoding
+    std::string check;                  // "CRC32", "CRC64", ... once the header is read
+
+    uint64_t output_size = 0;  // decoded so far
+    uint16_t output_crc = 0;   // CRC-16/XMODEM of the decoded bytes
+
+    // Liblzma's state.
+    lzma_stream_flags flags{};
+    lzma_block block{};
+    lzma_filter filters[LZMA_FILTERS_MAX + 1]{};
+    lzma_stream decoder = LZMA_STREAM_INIT;
+    lzma_index_hash* index = nullptr;
+    uint8_t field[LZMA_BLOCK_HEADER_SIZE_MAX]{};  // a header or footer being gathered
+    size_t field_have = 0;
+    size_t field_size = 0;
+    uint8_t out[64 << 10]{};
+};
+
+void xz_stream_begin(XzStream& xz, const XzStreamLimits& limits, ByteSink sink);
+// Takes the next bytes of the stream.
+void xz_stream_feed(XzStream& xz, const uint8_t* data, size_t size);
+// After the last bytes: true when exactly one complete, sound stream was
+// decoded within the limits (form departures are problems but not failures
+// of decoding). Releases liblzma's state.
+bool xz_stream_end(XzStream& xz);
