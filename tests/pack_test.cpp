@@ -142,11 +142,18 @@ TEST(Pack, BadArgumentsTouchNothing) {
                                                {"app.bin"},
                                                {},
                                                {"abc", "image_copy"},
-                                               {"", "image_copy"}}) {
+                                               {"", "image_copy"},
+                                               {"--help"},
+                                               {"-h"},
+                                               {"--version"}}) {
         RunResult r = pack(dir.path, args);
         EXPECT_EQ(r.status, 255);
         EXPECT_EQ(r.out, "input param error\n");
-        EXPECT_EQ(r.err, "");
+        EXPECT_NE(r.err.find("usage: image_gen_header INPUT MODE\n"), std::string::npos) << r.err;
+        for (const char* text : {"image_copy", "image_compress", "flash_remapping", "image_gen_header(1)"}) {
+            EXPECT_NE(r.err.find(text), std::string::npos) << text;
+        }
+        EXPECT_EQ(r.err.starts_with("image_gen_header 1."), !args.empty() && args[0] == "--version");
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"abc", "app.bin"}));
     }
 }
@@ -156,6 +163,7 @@ TEST(Pack, MissingInputSaysFileOpenErrorAlone) {
     RunResult r = pack(dir.path, {"absent.bin", "image_copy"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "file open error\n");
+    EXPECT_EQ(r.err, "image_gen_header: absent.bin: No such file or directory\n");
     EXPECT_TRUE(list_dir(dir.path).empty());
 }
 
@@ -188,6 +196,8 @@ TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
         RunResult r = pack(dir.path, {name, "image_copy"});
         EXPECT_EQ(r.status, 255) << name;
         EXPECT_EQ(r.out, "image size:" + hex32(static_cast<uint32_t>(st.st_size)) + "\nfile read error\n") << name;
+        std::string reason = name == "cpuinfo.bin" ? "file holds more than its size says" : "not a regular file";
+        EXPECT_EQ(r.err, "image_gen_header: " + name + ": " + reason + "\n");
         EXPECT_FALSE(file_exists(dir / (name.substr(0, name.size() - 4) + ".ota.bin"))) << name;
     }
 }
@@ -260,9 +270,10 @@ TEST(Pack, StandardOutputFailures) {
     full.stdout_file = "/dev/full";
     RunOptions closed;
     closed.close_stdout = true;
-    for (const RunOptions& options : {full, closed}) {
+    for (const auto& [options, reason] : {std::pair{full, "No space left on device"}, std::pair{closed, "Bad file descriptor"}}) {
         RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
         EXPECT_EQ(r.status, 255) << options.stdout_file;
+        EXPECT_EQ(r.err, std::string("image_gen_header: standard output: ") + reason + "\n");
         EXPECT_EQ(read_file(dir / "app.ota.bin"), expected) << "the OTA file is complete";
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"}));
     }
@@ -306,6 +317,7 @@ TEST(Pack, ImageOf4GiBIsRefused) {
     RunResult r = pack(dir.path, {"huge.bin", "image_copy"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "image too large\n");
+    EXPECT_EQ(r.err, "image_gen_header: huge.bin: 4 GiB or more\n");
     EXPECT_FALSE(file_exists(dir / "huge.ota.bin"));
 }
 

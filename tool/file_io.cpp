@@ -42,6 +42,10 @@ bool input_read_whole(const InputFile& in, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
+    if (more != 0 && now.st_size == in.st.st_size) {
+        error = "file holds more than its size says";
+        return false;
+    }
     if (more != 0 || now.st_size != in.st.st_size) {
         error = "file changed size while it was read";
         return false;

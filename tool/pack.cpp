@@ -20,7 +20,28 @@ namespace {
 constexpr size_t kChunkSize = size_t{1} << 20;
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
+const char kUsage[] =
+    "usage: image_gen_header INPUT MODE\n"
+    "Packs the raw flash image INPUT into an OTA file named after it: INPUT less\n"
+    "its last four bytes, then .ota.bin (out/app.bin gives out/app.ota.bin).\n"
+    "\n"
+    "MODE is one of:\n"
+    "  image_copy       the payload is the image unchanged\n"
+    "  image_compress   the payload is an xz stream of the image\n"
+    "  flash_remapping  the payload is the image unchanged, with the remap flag set\n"
+    "\n"
+    "See the image_gen_header(1) man page.\n";
+
 void say(const char* line) { std::puts(line); }
+
+// A call that names no packing: the line callers rely on, and help for people.
+int usage_failure(int argc, char** argv) {
+    say(kSayInputParamError);
+    std::string first = argc >= 2 ? argv[1] : "";
+    if (first == "--version" || first == "-V") std::fprintf(stderr, "image_gen_header %s\n", OTA_VERSION);
+    std::fputs(kUsage, stderr);
+    return kPackFailure;
+}
 
 int fail(const PackFailure& failure) {
     diagnose("image_gen_header", failure.subject, failure.reason);
@@ -176,10 +197,7 @@ void pack_hold(PackFailure& failure, const char* line, const std::string& subjec
 int pack_run(int argc, char** argv) {
     std::optional<PackMode> mode = argc >= 3 ? match_mode(argv[2]) : std::nullopt;
     // The output name drops four bytes of the path, so a shorter one cannot name an output.
-    if (!mode || std::strlen(argv[1]) < 4) {
-        say(kSayInputParamError);
-        return kPackFailure;
-    }
+    if (!mode || std::strlen(argv[1]) < 4) return usage_failure(argc, argv);
     Run run;
     run.mode = *mode;
     run.input_path = argv[1];
