@@ -237,8 +237,9 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     ota_header_set_label(header, nullptr, 0);
     ota_header_set_payload_size(header, static_cast<uint32_t>(xz.out.size()));
     ota_header_set_payload_crc(header, CRC16_XMODEM(reinterpret_cast<const uint8_t*>(xz.out.data()), xz.out.size()));
-    Bytes bomb(header.bytes, header.bytes + kOtaHeaderSize);
-    bomb.insert(bomb.end(), xz.out.begin(), xz.out.end());
+    Bytes bomb(kOtaHeaderSize + xz.out.size());
+    std::copy(std::begin(header.bytes), std::end(header.bytes), bomb.begin());
+    std::copy(xz.out.begin(), xz.out.end(), bomb.begin() + kOtaHeaderSize);
     write_file(dir / "bomb.ota.bin", bomb);
 
     // A valid image_copy file of 4 GiB - 1 zero bytes, sparse.
