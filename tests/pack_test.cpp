@@ -236,7 +236,9 @@ TEST(Pack, FailedWriteLeavesTheEarlierFile) {
         write_file(dir / "app.bin", image);
         std::string earlier = through_symlink ? "target.bin" : "app.ota.bin";
         write_file(dir / earlier, Bytes(10, 1));
-        if (through_symlink) ASSERT_EQ(symlink("target.bin", (dir / "app.ota.bin").c_str()), 0);
+        if (through_symlink) {
+            ASSERT_EQ(symlink("target.bin", (dir / "app.ota.bin").c_str()), 0);
+        }
         chmod((dir / earlier).c_str(), 0640);
         RunOptions options;
         options.file_size_limit = 100'000;
