@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 bool input_open(const std::string& path, InputFile& in, std::string& error) {
@@ -94,6 +95,12 @@ bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+bool stdout_flushed(std::string& error) {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+    error = std::strerror(errno);
+    return false;
 }
 
 void file_close(int& fd) {

@@ -35,3 +35,6 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error);
 bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error);
 
 void file_close(int& fd);
+
+// Flushes standard output: false, with the reason, if any line was lost.
+bool stdout_flushed(std::string& error);

@@ -158,8 +158,9 @@ void extraction_write(Extraction& x, const uint8_t* data, size_t size) {
     if (!x.failed && !file_write_all(extraction_fd(x), data, size, x.error)) x.failed = true;
 }
 
-// Puts a checked image in place: RAW renamed, or the held copy sent out.
-bool extraction_commit(Extraction& x, std::string& error) {
+// Puts a checked image in place: RAW renamed, or the held copy sent out
+// through `chunk`.
+bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& error) {
     if (x.failed) {
         error = x.error;
         return false;
@@ -169,7 +170,6 @@ bool extraction_commit(Extraction& x, std::string& error) {
         error = std::strerror(errno);
         return false;
     }
-    std::vector<uint8_t> chunk(kChunkSize);
     for (;;) {
         size_t got;
         if (!file_read_up_to(x.held, chunk.data(), chunk.size(), got, error)) return false;
@@ -233,7 +233,7 @@ int check_file(const Options& options, const std::string& file, std::vector<uint
         complain(file, "not extracted: the file has problems");
         return kInvalid;
     }
-    bool committed = extraction_commit(extraction, error);
+    bool committed = extraction_commit(extraction, chunk, error);
     extraction_abandon(extraction);
     if (!committed) return complain(extraction.raw, error);
     return kValid;
@@ -247,7 +247,8 @@ int run(const Options& options) {
     for (size_t i = 0; i < options.files.size(); i++) {
         status = std::max(status, check_file(options, options.files[i], chunk, report_to, i == 0));
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) return complain("standard output", std::strerror(errno));
+    std::string error;
+    if (!stdout_flushed(error)) return complain("standard output", error);
     return status;
 }
 

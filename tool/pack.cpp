@@ -139,7 +139,7 @@ bool finish_output(Run& run) {
 int stream(Run& run) {
     std::string error;
     if (!output_begin(ota_output_name(run.input_path), run.out, error)) {
-        pack_hold(run.failure, kSayFileOpenError, ota_output_name(run.input_path), error);
+        pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
     } else {
         run.writing = true;
         // Room for the header, written last, once the payload's words are known.
@@ -230,8 +230,9 @@ int pack_run(int argc, char** argv) {
     file_close(run.input.fd);
     work_buffer_release(run.memory);
     // The lines are part of the result: a run whose lines were lost failed.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        diagnose("image_gen_header", "standard output", std::strerror(errno));
+    std::string error_out;
+    if (!stdout_flushed(error_out)) {
+        diagnose("image_gen_header", "standard output", error_out);
         return kPackFailure;
     }
     return status;
