@@ -14,8 +14,7 @@
 
 struct OtaVerifyLimits {
     uint64_t max_image_size = UINT32_MAX;  // decoding stops past this many bytes
-    // For a block's xz decoder: a 32 KiB dictionary needs about 100 KiB.
-    uint64_t xz_memory_limit = uint64_t{1} << 20;
+    uint64_t xz_memory_limit = kXzDecoderMemoryLimit;  // for a block's xz decoder
     std::optional<uint64_t> max_file_size;  // a larger file is a problem (a flash slot's size)
 };
 

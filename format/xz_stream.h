@@ -17,6 +17,8 @@
 #include <vector>
 
 constexpr uint32_t kXzMaxDictionary = 32 << 10;
+// For a block's decoder: a 32 KiB dictionary needs about 100 KiB.
+constexpr uint64_t kXzDecoderMemoryLimit = uint64_t{1} << 20;
 
 struct XzStreamLimits {
     uint64_t max_output;    // decoding stops with a problem once output passes this

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -208,57 +209,77 @@ TEST(Compress, HostileNamesReachXzAsOneFileName) {
     EXPECT_GT((deep + "/image.bin").size(), 213u);
 }
 
-// A compressor that cannot start, fails, dies, or stops reading fails the run
-// with its reason on standard error, and leaves the earlier OTA file alone.
+// A compressor that cannot start, fails, dies, stops reading, or exits 0 with
+// something that is not the image's stream fails the run with its reason on
+// standard error, and leaves the earlier OTA file alone; so it does when the
+// tool is started with SIGCHLD ignored.
 TEST(Compress, CompressorFailures) {
+    const std::string xz = "#!/bin/sh\n" + kXz + " \"$@\"";
     struct Case {
         std::string script;  // empty: no xz on the search path
         std::string reason;
+        size_t image_size = 1 << 20;  // more than a pipe holds
     };
-    for (const Case& c : {Case{"", "not found"},
-                          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'half a stream'\nexit 1\n", "exit status 1"},
-                          Case{"#!/bin/sh\nhead -c 1000 > /dev/null\nkill -9 $$\n", "killed by signal 9"},
-                          Case{"#!/bin/sh\nexit 0\n", "stopped before taking all its input"},
-                          Case{"#!/bin/sh\nexec 0<&-\nsleep 0.2\n", "stopped before taking all its input"},
-                          Case{"#!/bin/sh\nexec 1>&-\ncat > /dev/null\n", "stopped before taking all its input"}}) {
-        TempDir dir;
-        TempDir empty;
-        Bytes image = make_image(1 << 20, "");  // more than a pipe holds
-        write_file(dir / "app.bin", image);
-        write_file(dir / "app.ota.bin", Bytes(10, 1));
-        RunOptions options;
-        options.path_env = c.script.empty() ? empty.path : fake_xz_path(dir, c.script);
-        RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
-        EXPECT_EQ(r.status, 255) << c.reason;
-        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << c.reason;
-        EXPECT_EQ(r.err, "image_gen_header: xz: " + c.reason + "\n");
-        EXPECT_EQ(read_file(dir / "app.ota.bin"), Bytes(10, 1)) << c.reason;
-        std::vector<std::string> expected = {"app.bin", "app.ota.bin"};
-        if (!c.script.empty()) expected.push_back("fakebin");
-        EXPECT_EQ(list_dir(dir.path), expected) << c.reason;
+    for (const Case& c :
+         {Case{"", "not found"},
+          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'half a stream'\nexit 1\n", "exit status 1"},
+          Case{"#!/bin/sh\nhead -c 1000 > /dev/null\nkill -9 $$\n", "killed by signal 9"},
+          Case{"#!/bin/sh\nexit 0\n", "stopped before taking all its input"},
+          Case{"#!/bin/sh\nexec 0<&-\nsleep 0.2\n", "stopped before taking all its input"},
+          Case{"#!/bin/sh\nexec 1>&-\ncat > /dev/null\n", "stopped before taking all its input"},
+          // Exit status 0, and an image that fits in the pipe: only the stream tells.
+          Case{"#!/bin/sh\nsleep 0.2\nexit 0\n", "it gave back nothing", 4096},
+          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'garbage, not a stream'\n", "it gave back a bad stream: not an xz stream", 4096},
+          Case{xz + " | head -c 50\n", "it gave back a bad stream: xz stream truncated", 4096},
+          Case{xz + " --check=crc64\n", "it gave back a bad stream: xz check is CRC64, want CRC32", 4096},
+          Case{"#!/bin/sh\ncat > /dev/null\n" + kXz + " --check=crc32 -c < /dev/null\n", "the stream decodes to 0 bytes, the image is 4096", 4096},
+          Case{"#!/bin/sh\nhead -c 100 > /dev/null\nhead -c 4096 /dev/zero | " + kXz + " -T1 --lzma2=dict=32KiB --check=crc32 -c\n",
+               "the stream decodes to other bytes than the image", 4096}}) {
+        for (bool ignore_sigchld : {false, true}) {
+            TempDir dir;
+            TempDir empty;
+            Bytes image = make_image(c.image_size, "");
+            write_file(dir / "app.bin", image);
+            write_file(dir / "app.ota.bin", Bytes(10, 1));
+            RunOptions options;
+            options.path_env = c.script.empty() ? empty.path : fake_xz_path(dir, c.script);
+            options.ignore_sigchld = ignore_sigchld;
+            RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
+            std::string what = c.reason + (ignore_sigchld ? ", SIGCHLD ignored" : "");
+            EXPECT_EQ(r.status, 255) << what;
+            EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << what;
+            EXPECT_EQ(r.err, "image_gen_header: xz: " + c.reason + "\n") << what;
+            EXPECT_EQ(read_file(dir / "app.ota.bin"), Bytes(10, 1)) << what;
+            std::vector<std::string> expected = {"app.bin", "app.ota.bin"};
+            if (!c.script.empty()) expected.push_back("fakebin");
+            EXPECT_EQ(list_dir(dir.path), expected) << what;
+        }
     }
 }
 
-// SIGTERM to the tool alone: xz is killed and reaped, and nothing is left.
-TEST(Compress, TerminatedRunTakesXzWithIt) {
-    TempDir dir;
-    TempDir elsewhere;
-    std::string pid_file = elsewhere / "xz.pid";
-    write_file(dir / "app.bin", make_image(3000, ""));
-    RunOptions options;
-    options.cwd = dir.path;
-    options.path_env = fake_xz_path(dir, "#!/bin/sh\necho $$ > " + pid_file + "\nexec sleep 30\n");
-    Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
-    for (int i = 0; i < 500 && !file_exists(pid_file); i++) usleep(10'000);
-    ASSERT_TRUE(file_exists(pid_file));
-    usleep(50'000);
-    kill(run.pid, SIGTERM);
-    RunResult r = wait_program(run);
-    EXPECT_EQ(r.status, -1) << "ended by the signal";
-    Bytes pid_text = read_file(pid_file);
-    pid_t xz_pid = std::stoi(std::string(pid_text.begin(), pid_text.end()));
-    EXPECT_NE(kill(xz_pid, 0), 0) << "xz was reaped";
-    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"}));
+// A signal that ends the tool, whichever, ends xz too: xz is killed and
+// reaped, nothing is left, and the tool dies of that same signal.
+TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGRTMIN + 1}) {
+        TempDir dir;
+        TempDir elsewhere;
+        std::string pid_file = elsewhere / "xz.pid";
+        write_file(dir / "app.bin", make_image(3000, ""));
+        RunOptions options;
+        options.cwd = dir.path;
+        options.path_env = fake_xz_path(dir, "#!/bin/sh\necho $$ > " + pid_file + "\nexec sleep 30\n");
+        Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
+        for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++) usleep(10'000);
+        Bytes pid_text = read_file_if_any(pid_file);
+        ASSERT_FALSE(pid_text.empty()) << strsignal(sig);
+        usleep(50'000);
+        kill(run.pid, sig);
+        RunResult r = wait_program(run);
+        EXPECT_EQ(r.signal, sig) << strsignal(sig);
+        pid_t xz_pid = std::stoi(std::string(pid_text.begin(), pid_text.end()));
+        EXPECT_NE(kill(xz_pid, 0), 0) << strsignal(sig) << ": xz was reaped";
+        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"})) << strsignal(sig);
+    }
 }
 
 TEST(Compress, FailedWriteLeavesNoFiles) {

@@ -163,6 +163,17 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.out.substr(0, 9), "ota_info ");
     }
+    // Help and version whose output is lost fail as a lost listing does.
+    RunOptions full;
+    full.stdout_file = "/dev/full";
+    RunOptions closed;
+    closed.close_stdout = true;
+    for (const char* option : {"--help", "--version"}) {
+        EXPECT_EQ(info(dir, {option}, full).err, "ota_info: standard output: No space left on device\n") << option;
+        RunResult r = info(dir, {option}, closed);
+        EXPECT_EQ(r.status, 2) << option;
+        EXPECT_EQ(r.err, "ota_info: standard output: Bad file descriptor\n") << option;
+    }
 }
 
 TEST(OtaInfo, FailedExtractionLeavesNoPartialFile) {
@@ -192,13 +203,117 @@ TEST(OtaInfo, SeveralFilesWithMixedVerdicts) {
     EXPECT_TRUE(listing.out.ends_with("verdict:       not an OTA file (bad magic)\n")) << listing.out;
     EXPECT_NE(listing.out.find("problem:       zero_word is not 0"), std::string::npos) << "later problems still listed";
 
-    RunResult lines = info(dir, {"--json", "good.ota.bin", "bad.ota.bin", "missing.ota.bin"});
+    // Every FILE has its object, in order, an unreadable one too.
+    RunResult lines = info(dir, {"--json", "good.ota.bin", "missing.ota.bin", "bad.ota.bin"});
     EXPECT_EQ(lines.status, 2);
     EXPECT_EQ(lines.err, "ota_info: missing.ota.bin: No such file or directory\n");
-    size_t newline = lines.out.find('\n');
-    ASSERT_EQ(lines.out.find('\n', newline + 1), lines.out.size() - 1) << "one object a line";
-    EXPECT_EQ(nlohmann::json::parse(lines.out.substr(0, newline))["valid"], true);
-    EXPECT_EQ(nlohmann::json::parse(lines.out.substr(newline + 1))["valid"], false);
+    std::vector<nlohmann::json> objects;
+    for (size_t at = 0, end; (end = lines.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        objects.push_back(nlohmann::json::parse(lines.out.substr(at, end - at)));
+    }
+    ASSERT_EQ(objects.size(), 3u) << lines.out;
+    EXPECT_EQ(objects[0]["valid"], true);
+    EXPECT_EQ(objects[1]["file"], "missing.ota.bin");
+    EXPECT_EQ(objects[1]["valid"], false);
+    EXPECT_EQ(objects[1]["problems"], nlohmann::json::array({"cannot be read: No such file or directory"}));
+    EXPECT_TRUE(objects[1]["mode"].is_null() && objects[1]["computed"].is_null());
+    EXPECT_EQ(objects[2]["valid"], false);
+
+    // An unreadable first file leaves no blank line in front of the listing.
+    RunResult after_missing = info(dir, {"missing.ota.bin", "good.ota.bin"});
+    EXPECT_EQ(after_missing.status, 2);
+    EXPECT_TRUE(after_missing.out.starts_with("file:          good.ota.bin\n")) << after_missing.out;
+}
+
+// RAW that names the input, under any name, or a link into /dev or /proc is
+// refused before anything is written.
+TEST(OtaInfo, ExtractRefusesTheInputAndSystemLinks) {
+    TempDir dir;
+    pack(dir, "app", make_image(5000, "refuse"), "image_copy");
+    const Bytes ota = read_file(dir / "app.ota.bin");
+    ASSERT_EQ(symlink("app.ota.bin", (dir / "sym.raw").c_str()), 0);
+    ASSERT_EQ(link((dir / "app.ota.bin").c_str(), (dir / "hard.raw").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/null", (dir / "null.raw").c_str()), 0);
+    ASSERT_EQ(symlink("/proc/self/fd/2", (dir / "stderr.raw").c_str()), 0);
+    struct Case {
+        std::string raw, reason;
+    };
+    for (const Case& c : {Case{"app.ota.bin", "is the input file"}, Case{"sym.raw", "is the input file"},
+                          Case{"hard.raw", "is the input file"},
+                          Case{"null.raw", "is a symbolic link into /dev, not replaced"},
+                          Case{"stderr.raw", "is a symbolic link into /proc, not replaced"}}) {
+        std::vector<std::string> before = list_dir(dir.path);
+        RunResult r = info(dir, {"--extract", c.raw, "app.ota.bin"});
+        EXPECT_EQ(r.status, 2) << c.raw;
+        EXPECT_EQ(r.err, "ota_info: " + c.raw + ": " + c.reason + "\n");
+        EXPECT_EQ(read_file(dir / "app.ota.bin"), ota) << c.raw;
+        EXPECT_EQ(list_dir(dir.path), before) << c.raw;
+    }
+    struct stat st;
+    ASSERT_EQ(lstat((dir / "null.raw").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+}
+
+// Standard output's other names mean standard output. They run in a mount
+// namespace with a /dev of its own, so that a failure cannot replace the
+// system's /dev/stdout.
+TEST(OtaInfo, ExtractToStandardOutputByAnyName) {
+    TempDir dir;
+    Bytes image = make_image(5000, "stdout");
+    pack(dir, "app", image, "image_compress");
+    if (run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status != 0) GTEST_SKIP() << "no mount namespace here";
+    for (const std::string raw : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        std::string script = "mount -t tmpfs none /dev && ln -s /proc/self/fd/1 /dev/stdout && "
+                             "ln -s /proc/self/fd /dev/fd && exec \"$0\" --extract \"$1\" app.ota.bin";
+        RunOptions options;
+        options.cwd = dir.path;
+        RunResult r = run_program("/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, kInfo, raw}, options);
+        EXPECT_EQ(r.status, 0) << raw << ": " << r.err;
+        EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), image) << raw;
+        EXPECT_TRUE(r.err.ends_with("verdict:       valid\n")) << raw;
+    }
+}
+
+// A FIFO is read as a reader reads one: it waits for its writer, and to its end.
+TEST(OtaInfo, FifoWhoseWriterComesLate) {
+    TempDir dir;
+    pack(dir, "app", make_image(5000, "late"), "image_copy");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    RunOptions options;
+    options.cwd = dir.path;
+    Running run = start_program(kInfo, {"fifo"}, options);
+    usleep(300'000);
+    RunResult writer = run_program("/bin/sh", {"-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
+    RunResult r = wait_program(run);
+    EXPECT_EQ(writer.status, 0) << "the writer is read to its end";
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.out.find("file has 0x2790 (10128 bytes)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("problem:       file runs past the end of the payload\n"), std::string::npos) << r.out;
+}
+
+// A file that shrinks while it is read is a read failure, even when what was
+// read checks out (a CRC-16 of zeros cannot tell its length).
+TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
+    TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
+    OtaHeader header;
+    ota_header_start(header, PackMode::image_copy);
+    ota_header_stamp(header);
+    ota_header_set_image_size(header, uint32_t{3} << 29);  // 1.5 GiB of zeros
+    ota_header_set_image_crc(header, 0);
+    ota_header_set_label(header, nullptr, 0);
+    make_sparse(dir / "z.ota.bin", kOtaHeaderSize + (uint64_t{3} << 29));
+    int fd = open((dir / "z.ota.bin").c_str(), O_WRONLY);
+    ASSERT_EQ(pwrite(fd, header.bytes, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
+    close(fd);
+    RunOptions options;
+    options.cwd = dir.path;
+    Running run = start_program(kInfo, {"--extract", "out.raw", "z.ota.bin"}, options);
+    usleep(30'000);
+    ASSERT_EQ(truncate((dir / "z.ota.bin").c_str(), 200'000'000), 0);
+    RunResult r = wait_program(run);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_EQ(r.err, "ota_info: z.ota.bin: file changed size while it was read\n");
+    EXPECT_FALSE(file_exists(dir / "out.raw"));
 }
 
 TEST(OtaInfo, MaxSizeIsAPartitionCheck) {

@@ -323,6 +323,25 @@ TEST(Pack, ImageOf4GiBIsRefused) {
     EXPECT_FALSE(file_exists(dir / "huge.ota.bin"));
 }
 
+// Too little address space for the writer thread's stack: the run writes on
+// its own thread instead, with the same result.
+TEST(Pack, RunWithoutAWriterThread) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
+#endif
+    TempDir dir;
+    Bytes image = make_image(size_t{3} << 20, "threadless");
+    write_file(dir / "app.bin", image);
+    RunOptions options;
+    options.address_space_limit = rlim_t{12000} << 10;
+    RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, raw_image_lines(image));
+    Bytes ota = read_file(dir / "app.ota.bin");
+    EXPECT_EQ(Bytes(ota.begin() + 128, ota.end()), image);
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"}));
+}
+
 TEST(Pack, MemoryStaysSmallWhateverTheImageSize) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";

@@ -52,6 +52,7 @@ Running start_program(const std::string& program, const std::vector<std::string>
             if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
         }
         if (options.close_stdout) close(1);
+        if (options.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
         if (options.path_env) setenv("PATH", options.path_env->c_str(), 1);
         for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
         if (options.file_size_limit) {
@@ -75,6 +76,7 @@ RunResult wait_program(Running& running) {
     }
     RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     result.max_rss_kib = usage.ru_maxrss;
     result.out = slurp_fd(fileno(running.out));
     result.err = slurp_fd(fileno(running.err));
@@ -105,6 +107,8 @@ Bytes read_file(const std::string& path) {
     if (!in) throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+Bytes read_file_if_any(const std::string& path) { return file_exists(path) ? read_file(path) : Bytes{}; }
 
 void write_file(const std::string& path, const Bytes& data) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -21,10 +21,12 @@ struct RunOptions {
     std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
     std::string stdout_file;               // standard output goes there instead of being captured
     bool close_stdout = false;
+    bool ignore_sigchld = false;  // the child starts with SIGCHLD ignored, as some parents leave it
 };
 
 struct RunResult {
     int status = 0;  // exit status 0..255, or -1 when killed by a signal
+    int signal = 0;  // the signal that killed it
     std::string out;
     std::string err;
     long max_rss_kib = 0;  // the child's peak resident memory
@@ -53,6 +55,8 @@ struct TempDir {
 };
 
 Bytes read_file(const std::string& path);
+// The file's bytes, or none when it does not exist (yet).
+Bytes read_file_if_any(const std::string& path);
 void write_file(const std::string& path, const Bytes& data);
 bool file_exists(const std::string& path);
 // The names in a directory, sorted.

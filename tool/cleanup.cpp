@@ -12,9 +12,27 @@ namespace {
 char* volatile g_file = nullptr;
 volatile pid_t g_child = -1;
 
-constexpr int kSignals[] = {SIGHUP, SIGINT, SIGTERM};
+// The signals the handler was installed for; also the ones held.
+sigset_t g_handled;
 
-extern "C" void undo_and_die(int sig) {
+// Signals whose default action ends the process, less SIGKILL and SIGSTOP
+// (they cannot be caught) and SIGPIPE and SIGXFSZ (ignored: a failed write is
+// reported). The real-time signals are added at run time.
+constexpr int kFatalSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
+    SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+#ifdef SIGIO
+    SIGIO,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+};
+
+void undo() {
     pid_t child = g_child;
     if (child > 0) {
         kill(child, SIGKILL);
@@ -22,15 +40,18 @@ extern "C" void undo_and_die(int sig) {
     }
     char* file = g_file;
     if (file != nullptr) unlink(file);
+}
+
+extern "C" void undo_and_die(int sig) {
+    undo();
     signal(sig, SIG_DFL);
     raise(sig);  // delivered with the default action once the handler returns
 }
 
-sigset_t held_signals() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kSignals) sigaddset(&set, sig);
-    return set;
+void handle(int sig, const struct sigaction& action) {
+    struct sigaction old;
+    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+    if (sigaction(sig, &action, nullptr) == 0) sigaddset(&g_handled, sig);
 }
 
 }  // namespace
@@ -39,17 +60,16 @@ void cleanup_install_handlers() {
     struct sigaction action = {};
     action.sa_handler = undo_and_die;
     sigfillset(&action.sa_mask);
-    for (int sig : kSignals) {
-        struct sigaction old;
-        if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-        sigaction(sig, &action, nullptr);
-    }
+    sigemptyset(&g_handled);
+    for (int sig : kFatalSignals) handle(sig, action);
+#if defined(SIGRTMIN) && defined(SIGRTMAX)
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; sig++) handle(sig, action);
+#endif
 }
 
 sigset_t cleanup_hold_signals() {
-    sigset_t hold = held_signals();
     sigset_t previous;
-    sigprocmask(SIG_BLOCK, &hold, &previous);
+    sigprocmask(SIG_BLOCK, &g_handled, &previous);
     return previous;
 }
 
@@ -69,3 +89,11 @@ void cleanup_forget_file() {
 void cleanup_register_child(pid_t pid) { g_child = pid; }
 
 void cleanup_forget_child() { g_child = -1; }
+
+void cleanup_now() {
+    sigset_t previous = cleanup_hold_signals();
+    undo();
+    cleanup_forget_file();
+    cleanup_forget_child();
+    cleanup_release_signals(previous);
+}

@@ -7,15 +7,16 @@
 #include <cstdio>
 #include <cstring>
 
-bool input_open(const std::string& path, InputFile& in, std::string& error) {
-    in.fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error) {
+    int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
+    in.fd = open(path.c_str(), O_RDONLY | wait | O_NOCTTY | O_CLOEXEC);
     if (in.fd < 0 || fstat(in.fd, &in.st) != 0) {
         error = std::strerror(errno);
         file_close(in.fd);
         return false;
     }
-    // Reads block as usual from here on: a pipe given to ota_info is read whole.
-    fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    // Reads block as usual from here on.
+    if (wait != 0) fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
     posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only advice: larger read-ahead
     return true;
 }
@@ -38,16 +39,22 @@ bool input_read_whole(const InputFile& in, std::string& error) {
     uint8_t probe;
     size_t more;
     if (!file_read_up_to(in.fd, &probe, 1, more, error)) return false;
+    if (more == 0) return input_unchanged(in, error);
+    // More than the size: a file that grew, or one whose size does not tell
+    // its content (as in /proc).
+    struct stat now;
+    bool grew = fstat(in.fd, &now) != 0 || now.st_size != in.st.st_size;
+    error = grew ? "file changed size while it was read" : "file holds more than its size says";
+    return false;
+}
+
+bool input_unchanged(const InputFile& in, std::string& error) {
     struct stat now;
     if (fstat(in.fd, &now) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (more != 0 && now.st_size == in.st.st_size) {
-        error = "file holds more than its size says";
-        return false;
-    }
-    if (more != 0 || now.st_size != in.st.st_size) {
+    if (now.st_size != in.st.st_size) {
         error = "file changed size while it was read";
         return false;
     }

@@ -15,16 +15,24 @@ struct InputFile {
     struct stat st = {};
 };
 
-// Opens for reading, without waiting for a FIFO's writer, and takes its status.
-bool input_open(const std::string& path, InputFile& in, std::string& error);
+// Whether opening a FIFO waits for its writer, as a reader of streams does,
+// or returns at once, for a caller that refuses anything but a regular file.
+enum class FifoOpen { wait_for_writer, no_wait };
+
+// Opens for reading and takes the file's status.
+bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error);
 
 // The size of the file at `path`, following symbolic links, for a file that
 // could not be opened.
 bool path_size(const std::string& path, uint64_t& size, std::string& error);
 
-// True once the whole input has been read: there is nothing past it, and its
-// size and times are those it had when opened, so it did not change meanwhile.
+// True once the whole input has been read: there is nothing past it, and it
+// is unchanged.
 bool input_read_whole(const InputFile& in, std::string& error);
+
+// True when the file's size and times are those it had when opened, so it did
+// not change while it was read.
+bool input_unchanged(const InputFile& in, std::string& error);
 
 // Reads until `size` bytes or the end of the file; `done` tells how many came.
 bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error);

@@ -5,16 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "format/ota_verify.h"
+#include "tool/cleanup.h"
 #include "tool/diagnostic.h"
 #include "tool/file_io.h"
 #include "tool/ota_info_print.h"
@@ -106,7 +109,10 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
                 status = complain(arg, "needs a file name");
                 return false;
             }
-            options.extract = argv[++i];
+            // Standard output by another name is standard output, not a file to replace.
+            std::string raw = argv[++i];
+            bool is_stdout = raw == "/dev/stdout" || raw == "/dev/fd/1" || raw == "/proc/self/fd/1";
+            options.extract = is_stdout ? std::string("-") : raw;
         } else if (option && arg == "--max-size") {
             uint64_t size;
             if (!has_value || !parse_size(argv[i + 1], size)) {
@@ -183,23 +189,102 @@ void extraction_abandon(Extraction& x) {
     file_close(x.held);
 }
 
-// Checks one file; prints its report to `report_to`. Returns its status.
-int check_file(const Options& options, const std::string& file, std::vector<uint8_t>& chunk, FILE* report_to,
-               bool first) {
+// Why RAW may not be written, or empty. A symbolic link into /dev or /proc
+// (/dev/stderr, say) is part of the system, not a file to replace; the input
+// itself, under any name, is never overwritten.
+std::string raw_refusal(const std::string& raw, const InputFile& in) {
+    struct stat st;
+    if (stat(raw.c_str(), &st) == 0 && st.st_dev == in.st.st_dev && st.st_ino == in.st.st_ino) {
+        return "is the input file";
+    }
+    if (lstat(raw.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
+    std::vector<char> target(PATH_MAX);
+    ssize_t n = readlink(raw.c_str(), target.data(), target.size());
+    if (n <= 0) return "";
+    std::string path(target.data(), static_cast<size_t>(n));
+    if (path[0] != '/') path = (raw.find('/') == std::string::npos ? "." : raw.substr(0, raw.rfind('/'))) + "/" + path;
+    std::string dir = path.substr(0, path.rfind('/'));
+    if (char* real = realpath(dir.empty() ? "/" : dir.c_str(), nullptr)) {
+        dir = real;
+        std::free(real);
+    }
+    for (const char* system : {"/dev", "/proc"}) {
+        if (dir == system || dir.starts_with(std::string(system) + "/")) {
+            return std::string("is a symbolic link into ") + system + ", not replaced";
+        }
+    }
+    return "";
+}
+
+// A stream longer than this cannot be an OTA file, whatever else it holds:
+// reading stops there (/dev/zero has no end).
+constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
+
+// Feeds the file to the checks and measures it. A regular file is its size,
+// which must match what was read and hold still until the end; a stream
+// (FIFO, pipe, device) is what it gives until it ends.
+bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, uint64_t& file_size,
+               std::string& error) {
+    const bool regular = S_ISREG(in.st.st_mode);
+    uint64_t total = 0;
+    bool ended = false;
+    for (;;) {
+        uint64_t wanted = ota_verify_wanted(verify);
+        if (wanted == 0 && (regular || total >= kStreamReadLimit)) break;
+        size_t got;
+        size_t size = wanted > 0 ? static_cast<size_t>(std::min<uint64_t>(wanted, chunk.size())) : chunk.size();
+        if (!file_read_up_to(in.fd, chunk.data(), size, got, error)) return false;
+        if (got == 0) {
+            ended = true;
+            break;
+        }
+        ota_verify_feed(verify, chunk.data(), got);  // past what is wanted, only counted
+        total += got;
+    }
+    if (!regular) {
+        file_size = total;
+        return true;
+    }
+    file_size = static_cast<uint64_t>(in.st.st_size);
+    if (ended ? total != file_size : total > file_size) {
+        error = "file changed size while it was read";
+        return false;
+    }
+    return input_unchanged(in, error);
+}
+
+// How one file ended: its status, and whether a report was printed.
+struct Checked {
+    int status;
+    bool reported;
+};
+
+// A file that cannot be read: its reason on standard error, and in JSON its
+// object all the same, so that every FILE has one.
+Checked unreadable(const Options& options, const std::string& file, const std::string& error, FILE* report_to) {
+    if (options.json) std::fputs(ota_json_unreadable(file, error).c_str(), report_to);
+    return {complain(file, error), options.json};
+}
+
+// Checks one file; prints its report to `report_to`, after a blank line if a
+// listing came before.
+Checked check_file(const Options& options, const std::string& file, std::vector<uint8_t>& chunk, FILE* report_to,
+                   bool listed_before) {
     std::string error;
     InputFile in;
-    if (!input_open(file, in, error)) return complain(file, error);
+    if (!input_open(file, FifoOpen::wait_for_writer, in, error)) return unreadable(options, file, error, report_to);
     if (S_ISDIR(in.st.st_mode)) {
         file_close(in.fd);
-        return complain(file, std::strerror(EISDIR));
+        return unreadable(options, file, std::strerror(EISDIR), report_to);
     }
     Extraction extraction;
     ByteSink sink;
     if (options.extract) {
         extraction.raw = *options.extract;
-        if (!extraction_begin(extraction, error)) {
+        std::string refusal = extraction.raw == "-" ? "" : raw_refusal(extraction.raw, in);
+        if (!refusal.empty() || !extraction_begin(extraction, error)) {
             file_close(in.fd);
-            return complain(extraction.raw, error);
+            return {complain(extraction.raw, refusal.empty() ? error : refusal), false};
         }
         sink = [&extraction](const uint8_t* data, size_t size) { extraction_write(extraction, data, size); };
     }
@@ -207,36 +292,30 @@ int check_file(const Options& options, const std::string& file, std::vector<uint
     limits.max_file_size = options.max_size;
     OtaVerify verify;
     ota_verify_begin(verify, limits, sink);
-    bool read_ok = true;
-    for (uint64_t wanted; read_ok && (wanted = ota_verify_wanted(verify)) > 0;) {
-        size_t got;
-        read_ok = file_read_up_to(in.fd, chunk.data(), std::min<uint64_t>(wanted, chunk.size()), got, error);
-        if (got == 0) break;
-        ota_verify_feed(verify, chunk.data(), got);
-    }
+    uint64_t file_size = 0;
+    bool read_ok = feed_file(in, verify, chunk, file_size, error);
     file_close(in.fd);
     if (!read_ok) {
         extraction_abandon(extraction);
-        return complain(file, error);
+        return unreadable(options, file, error, report_to);
     }
-    uint64_t file_size = S_ISREG(in.st.st_mode) ? static_cast<uint64_t>(in.st.st_size) : verify.fed;
     ota_verify_end(verify, file_size);
 
     const OtaReport& report = verify.report;
-    if (!options.json && !first) std::fputs("\n", report_to);
+    if (!options.json && listed_before) std::fputs("\n", report_to);
     std::string text = options.json ? ota_json(file, report) : ota_listing(file, report);
     std::fputs(text.c_str(), report_to);
 
-    if (!options.extract) return report.valid() ? kValid : kInvalid;
+    if (!options.extract) return {report.valid() ? kValid : kInvalid, true};
     if (!report.valid()) {
         extraction_abandon(extraction);
         complain(file, "not extracted: the file has problems");
-        return kInvalid;
+        return {kInvalid, true};
     }
     bool committed = extraction_commit(extraction, chunk, error);
     extraction_abandon(extraction);
-    if (!committed) return complain(extraction.raw, error);
-    return kValid;
+    if (!committed) return {complain(extraction.raw, error), true};
+    return {kValid, true};
 }
 
 int run(const Options& options) {
@@ -244,11 +323,12 @@ int run(const Options& options) {
     // With the image on standard output, the report goes to standard error.
     FILE* report_to = options.extract == "-" ? stderr : stdout;
     int status = kValid;
-    for (size_t i = 0; i < options.files.size(); i++) {
-        status = std::max(status, check_file(options, options.files[i], chunk, report_to, i == 0));
+    bool reported = false;
+    for (const std::string& file : options.files) {
+        Checked checked = check_file(options, file, chunk, report_to, reported);
+        status = std::max(status, checked.status);
+        reported = reported || checked.reported;
     }
-    std::string error;
-    if (!stdout_flushed(error)) return complain("standard output", error);
     return status;
 }
 
@@ -256,8 +336,17 @@ int run(const Options& options) {
 
 int main(int argc, char** argv) {
     process_setup();
-    Options options;
     int status = kValid;
-    if (!parse_arguments(argc, argv, options, status)) return status;
-    return run(options);
+    try {
+        Options options;
+        if (parse_arguments(argc, argv, options, status)) status = run(options);
+    } catch (const std::exception& e) {
+        // Only resources can run out here (memory): a partial RAW is removed.
+        cleanup_now();
+        status = complain("out of resources", e.what());
+    }
+    // The report, the help and the version are the result: losing them fails the run.
+    std::string error;
+    if (!stdout_flushed(error)) return complain("standard output", error);
+    return status;
 }

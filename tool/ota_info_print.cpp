@@ -58,9 +58,11 @@ std::string ota_listing(const std::string& file, const OtaReport& r) {
     return text + line("verdict", verdict);
 }
 
+namespace {
+
 // Keys in the documented order; every string is printable ASCII, so the
 // text is the same whatever JSON writer makes it.
-std::string ota_json(const std::string& file, const OtaReport& r) {
+nlohmann::ordered_json json_object(const std::string& file, const OtaReport& r) {
     auto optional = [](const auto& value) { return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(); };
     nlohmann::ordered_json problems = nlohmann::ordered_json::array();
     for (const auto& problem : r.problems) problems.push_back(printable(problem));
@@ -82,5 +84,19 @@ std::string ota_json(const std::string& file, const OtaReport& r) {
         {"xz_check", r.xz_check.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.xz_check)},
         {"problems", problems},
     };
+    return json;
+}
+
+}  // namespace
+
+std::string ota_json(const std::string& file, const OtaReport& report) { return json_object(file, report).dump() + "\n"; }
+
+std::string ota_json_unreadable(const std::string& file, const std::string& reason) {
+    OtaReport report;
+    report.problems.push_back("cannot be read: " + reason);
+    nlohmann::ordered_json json = json_object(file, report);
+    for (auto& [key, value] : json.items()) {
+        if (key != "file" && key != "valid" && key != "problems") value = nullptr;
+    }
     return json.dump() + "\n";
 }

@@ -2,10 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <optional>
 
 #include "format/crc16_xmodem.h"
 #include "format/ota_header.h"
+#include "tool/cleanup.h"
 #include "tool/diagnostic.h"
 #include "tool/file_io.h"
 #include "tool/work_buffer.h"
@@ -151,7 +153,7 @@ int stream(Run& run) {
         }
     }
     if (run.writing && run.mode == PackMode::image_compress) {
-        compressed_start(run.compressed, run.failure);
+        compressed_start(run.compressed, run.image_size, run.failure);
         if (!run.compressed.running) stop_writing(run);
     } else if (run.writing) {
         write_behind_start(run.copied, run.out);
@@ -164,7 +166,8 @@ int stream(Run& run) {
     std::printf("image crc:0x%x\n", ota_header_word(run.header, kOtaImageCrc));
 
     if (run.writing && run.mode == PackMode::image_compress) {
-        compressed_finish(run.compressed, run.out, run.failure);
+        compressed_finish(run.compressed, run.out, run.image_size, ota_header_word(run.header, kOtaImageCrc),
+                          run.failure);
         ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
         ota_header_set_payload_crc(run.header, run.compressed.crc);
     } else if (run.writing && !write_behind_finish(run.copied, error)) {
@@ -194,7 +197,9 @@ void pack_hold(PackFailure& failure, const char* line, const std::string& subjec
     failure.reason = reason;
 }
 
-int pack_run(int argc, char** argv) {
+namespace {
+
+int pack(int argc, char** argv) {
     std::optional<PackMode> mode = argc >= 3 ? match_mode(argv[2]) : std::nullopt;
     // The output name drops four bytes of the path, so a shorter one cannot name an output.
     if (!mode || std::strlen(argv[1]) < 4) return usage_failure(argc, argv);
@@ -207,7 +212,7 @@ int pack_run(int argc, char** argv) {
     // The size comes from the open file; one that cannot be opened still gets
     // its size line, from its name, before the failure.
     std::string open_error;
-    bool opened = input_open(run.input_path, run.input, open_error);
+    bool opened = input_open(run.input_path, FifoOpen::no_wait, run.input, open_error);
     std::string error;
     run.image_size = static_cast<uint64_t>(run.input.st.st_size);
     if (!opened && !path_size(run.input_path, run.image_size, error)) {
@@ -229,10 +234,25 @@ int pack_run(int argc, char** argv) {
     int status = stream(run);
     file_close(run.input.fd);
     work_buffer_release(run.memory);
+    return status;
+}
+
+}  // namespace
+
+int pack_run(int argc, char** argv) {
+    int status;
+    try {
+        status = pack(argc, argv);
+    } catch (const std::exception& e) {
+        // Only resources can run out here (memory, threads): what the run
+        // made is undone, and it fails as a failed allocation does.
+        cleanup_now();
+        status = fail(kSayMallocFailed, "out of resources", e.what());
+    }
     // The lines are part of the result: a run whose lines were lost failed.
-    std::string error_out;
-    if (!stdout_flushed(error_out)) {
-        diagnose("image_gen_header", "standard output", error_out);
+    std::string error;
+    if (!stdout_flushed(error)) {
+        diagnose("image_gen_header", "standard output", error);
         return kPackFailure;
     }
     return status;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "format/xz_stream.h"
 #include "tool/output_file.h"
 #include "tool/xz_pipe.h"
 
@@ -42,8 +43,10 @@ struct PackFailure {
 void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason);
 
 // The image_compress payload: the image goes to xz a chunk at a time, and the
-// stream that comes back is written behind the header at once, counted and
-// checksummed, so neither the image nor the stream is ever held whole.
+// stream that comes back is written behind the header at once, counted,
+// checksummed and decoded, so neither the image nor the stream is ever held
+// whole. Decoding proves the stream: xz's exit status alone does not tell
+// that what came back is the image.
 struct CompressedPayload {
     XzChild xz;
     bool running = false;
@@ -51,15 +54,19 @@ struct CompressedPayload {
     size_t buffer_size = 0;
     uint64_t size = 0;
     uint16_t crc = 0;
+    XzStream check;  // decodes the stream as it comes back
 };
 
-// Starts xz; a failure is held.
-void compressed_start(CompressedPayload& payload, PackFailure& failure);
+// Starts xz for an image of `image_size` bytes; a failure is held.
+void compressed_start(CompressedPayload& payload, uint64_t image_size, PackFailure& failure);
 // Gives xz the next chunk of the image, writing what it returns to `out`.
 // After a failure (held) xz is gone and this does nothing.
 void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t* data, size_t size,
                      PackFailure& failure);
-// Ends the image, writes the rest of the stream and reaps xz.
-void compressed_finish(CompressedPayload& payload, OutputFile& out, PackFailure& failure);
+// Ends the image, writes the rest of the stream and reaps xz. The stream must
+// be one sound xz stream of the form asked for that decodes to the image:
+// `image_size` bytes whose CRC-16 is `image_crc`.
+void compressed_finish(CompressedPayload& payload, OutputFile& out, uint64_t image_size, uint16_t image_crc,
+                       PackFailure& failure);
 // Kills xz, for a run that gives up.
 void compressed_abort(CompressedPayload& payload);

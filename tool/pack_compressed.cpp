@@ -12,6 +12,7 @@ void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackF
         return;
     }
     payload.crc = crc16_xmodem_update(payload.crc, payload.buffer, size);
+    xz_stream_feed(payload.check, payload.buffer, size);
     std::string error;
     if (!output_write(out, payload.buffer, size, error)) {
         pack_hold(failure, kSayFileWriteError, out.path, error);
@@ -32,9 +33,24 @@ bool pump(CompressedPayload& payload, OutputFile& out, const uint8_t*& data, siz
     return payload.running;
 }
 
+// Why the stream that came back is not the image, or empty when it is.
+std::string stream_fault(CompressedPayload& payload, uint64_t image_size, uint16_t image_crc) {
+    bool sound = xz_stream_end(payload.check) && payload.check.problems.empty();
+    if (payload.size == 0) return "it gave back nothing";
+    if (!sound) return "it gave back a bad stream: " + payload.check.problems.front();
+    if (payload.check.output_size != image_size) {
+        return "the stream decodes to " + std::to_string(payload.check.output_size) + " bytes, the image is " +
+               std::to_string(image_size);
+    }
+    if (payload.check.output_crc != image_crc) return "the stream decodes to other bytes than the image";
+    return "";
+}
+
 }  // namespace
 
-void compressed_start(CompressedPayload& payload, PackFailure& failure) {
+void compressed_start(CompressedPayload& payload, uint64_t image_size, PackFailure& failure) {
+    // Decoding stops as soon as the stream gives more than the image.
+    xz_stream_begin(payload.check, XzStreamLimits{image_size, kXzDecoderMemoryLimit}, {});
     std::string error;
     payload.running = xz_start(payload.xz, error);
     if (!payload.running) pack_hold(failure, kSayFileOpenError, "xz", error);
@@ -47,7 +63,8 @@ void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t*
     }
 }
 
-void compressed_finish(CompressedPayload& payload, OutputFile& out, PackFailure& failure) {
+void compressed_finish(CompressedPayload& payload, OutputFile& out, uint64_t image_size, uint16_t image_crc,
+                       PackFailure& failure) {
     if (!payload.running) return;
     xz_end_input(payload.xz);
     const uint8_t* none = nullptr;
@@ -57,10 +74,13 @@ void compressed_finish(CompressedPayload& payload, OutputFile& out, PackFailure&
     }
     payload.running = false;
     std::string error;
-    if (!xz_wait(payload.xz, error)) pack_hold(failure, kSayFileOpenError, "xz", error);
+    if (!xz_wait(payload.xz, error)) return pack_hold(failure, kSayFileOpenError, "xz", error);
+    std::string fault = stream_fault(payload, image_size, image_crc);
+    if (!fault.empty()) pack_hold(failure, kSayFileOpenError, "xz", fault);
 }
 
 void compressed_abort(CompressedPayload& payload) {
     xz_abort(payload.xz);
+    xz_stream_end(payload.check);
     payload.running = false;
 }

@@ -6,5 +6,6 @@
 // reopened read-only on /dev/null, so that writing there still fails as it
 // would have. Ignores SIGPIPE and SIGXFSZ, so that a reader that went away or
 // a file size limit is a failed write the run reports and cleans up after,
-// and installs the cleanup handlers.
+// puts SIGCHLD at its default, so that a child's exit status can be had, and
+// installs the cleanup handlers.
 void process_setup();

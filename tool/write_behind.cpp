@@ -1,5 +1,7 @@
 #include "tool/write_behind.h"
 
+#include <system_error>
+
 #include "tool/cleanup.h"
 
 namespace {
@@ -28,7 +30,12 @@ void write_in_turn(WriteBehind& wb) {
 void write_behind_start(WriteBehind& wb, OutputFile& out) {
     wb.out = &out;
     sigset_t previous = cleanup_hold_signals();
-    wb.writer = std::thread(write_in_turn, std::ref(wb));  // inherits the held mask
+    try {
+        wb.writer = std::thread(write_in_turn, std::ref(wb));  // inherits the held mask
+    } catch (const std::system_error&) {
+        // No thread to be had (a process or memory limit): the caller's
+        // thread writes each chunk as it is submitted.
+    }
     cleanup_release_signals(previous);
 }
 
@@ -39,6 +46,11 @@ uint8_t* write_behind_buffer(WriteBehind& wb) {
 }
 
 void write_behind_submit(WriteBehind& wb, size_t size) {
+    if (!wb.writer.joinable()) {
+        if (!wb.failed && !output_write(*wb.out, wb.buffers[wb.next], size, wb.error)) wb.failed = true;
+        wb.next ^= 1;
+        return;
+    }
     std::lock_guard<std::mutex> held(wb.lock);
     wb.sizes[wb.next] = size;
     wb.full[wb.next] = true;
@@ -47,7 +59,10 @@ void write_behind_submit(WriteBehind& wb, size_t size) {
 }
 
 bool write_behind_finish(WriteBehind& wb, std::string& error) {
-    if (!wb.writer.joinable()) return true;
+    if (!wb.writer.joinable()) {
+        if (wb.failed) error = wb.error;
+        return !wb.failed;
+    }
     {
         std::lock_guard<std::mutex> held(wb.lock);
         wb.ending = true;
@@ -56,4 +71,9 @@ bool write_behind_finish(WriteBehind& wb, std::string& error) {
     wb.writer.join();
     if (wb.failed) error = wb.error;
     return !wb.failed;
+}
+
+WriteBehind::~WriteBehind() {
+    std::string ignored;
+    write_behind_finish(*this, ignored);
 }

@@ -26,15 +26,18 @@ struct WriteBehind {
     std::mutex lock;
     std::condition_variable changed;
     std::thread writer;
+
+    ~WriteBehind();  // finishes, so that no writer outlives its buffers
 };
 
 // Starts the writer on `out`. The writer holds back the signals the cleanup
-// handles, so that they always reach the thread that registers files.
+// handles, so that they always reach the thread that registers files. When
+// no thread can be started, chunks are written as they are submitted.
 void write_behind_start(WriteBehind& wb, OutputFile& out);
 // The buffer to fill next, once the writer is done with it.
 uint8_t* write_behind_buffer(WriteBehind& wb);
 // Hands the filled buffer, `size` bytes of it, to the writer.
 void write_behind_submit(WriteBehind& wb, size_t size);
 // Waits until everything handed over is written and ends the writer: false,
-// with the reason, if a write failed. Does nothing if it was never started.
+// with the reason, if a write failed.
 bool write_behind_finish(WriteBehind& wb, std::string& error);

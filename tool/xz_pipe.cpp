@@ -36,11 +36,16 @@ bool reap(XzChild& xz, const char* otherwise, std::string& error) {
     file_close(xz.in_fd);
     file_close(xz.out_fd);
     int status = 0;
-    while (waitpid(xz.pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t reaped;
+    while ((reaped = waitpid(xz.pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    int wait_errno = errno;
     cleanup_forget_child();
     xz.pid = -1;
-    if (WIFSIGNALED(status)) {
+    if (reaped < 0) {
+        // Without its exit status, nothing tells that xz succeeded.
+        error = std::string("its exit status could not be had: ") + std::strerror(wait_errno);
+    } else if (WIFSIGNALED(status)) {
         error = "killed by signal " + std::to_string(WTERMSIG(status));
     } else if (WEXITSTATUS(status) != 0) {
         error = "exit status " + std::to_string(WEXITSTATUS(status));
