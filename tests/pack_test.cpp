@@ -81,7 +81,7 @@ TEST(Pack, OutputNameDropsFourBytesAndAddsSuffix) {
                                            {"image.hex", "image.ota.bin"},
                                            {"firmware", "firm.ota.bin"},
                                            {"abcd", ".ota.bin"},
-                                           {"out/fw", "ou.ota.bin"}}) {
+                                           {"out/abcd", "out/.ota.bin"}}) {
         TempDir dir;
         mkdir((dir / "out").c_str(), 0777);
         Bytes image = make_image(700, "n");
@@ -131,30 +131,109 @@ TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
     EXPECT_EQ(read_file(dir / "app.ota.bin"), first);
 }
 
-TEST(Pack, BadArgumentsTouchNothing) {
+// A call that names no packing says which argument is wrong, then the usage,
+// and touches nothing.
+TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
     TempDir dir;
+    mkdir((dir / "out").c_str(), 0777);
     write_file(dir / "app.bin", make_image(600, ""));
     write_file(dir / "abc", make_image(600, ""));
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"app.bin", "IMAGE_COPY"},
-                                               {"app.bin", "image_copy "},
-                                               {"app.bin", ""},
-                                               {"app.bin"},
-                                               {},
-                                               {"abc", "image_copy"},
-                                               {"", "image_copy"},
-                                               {"--help"},
-                                               {"-h"},
-                                               {"--version"}}) {
-        RunResult r = pack(dir.path, args);
-        EXPECT_EQ(r.status, 255);
-        EXPECT_EQ(r.out, "input param error\n");
-        EXPECT_NE(r.err.find("usage: image_gen_header INPUT MODE\n"), std::string::npos) << r.err;
-        for (const char* text : {"image_copy", "image_compress", "flash_remapping", "image_gen_header(1)"}) {
-            EXPECT_NE(r.err.find(text), std::string::npos) << text;
+    write_file(dir / "out/fw", make_image(600, ""));
+    const std::string suggest_o = "; name it with -o";
+    struct Case {
+        std::vector<std::string> args;
+        std::string problem;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"app.bin", "IMAGE_COPY"}, "unknown mode 'IMAGE_COPY' (did you mean image_copy?)"},
+             {{"app.bin", "image-compres"}, "unknown mode 'image-compres' (did you mean image_compress?)"},
+             {{"app.bin", ""}, "unknown mode '' (MODE is image_copy, image_compress or flash_remapping)"},
+             {{"app.bin"}, "MODE is missing after INPUT 'app.bin'"},
+             {{}, "INPUT and MODE are missing"},
+             {{"image_copy", "app.bin"}, "the arguments are swapped: INPUT comes first, then MODE ('image_copy')"},
+             {{"abc", "image_copy"}, "the INPUT name 'abc' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
+             {{"", "image_copy"}, "the INPUT name '' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
+             {{"out/fw", "image_copy"}, "the output name would leave INPUT's directory: dropping the last 4 bytes of 'out/fw' reaches past a '/'" + suggest_o},
+             {{"app.bin", "image_copy", "-z"}, "unknown option '-z'"},
+             {{"app.bin", "image_copy", "-o"}, "option -o needs an OUTPUT name"},
+             {{"--output=", "app.bin", "image_copy"}, "the OTA file's name (-o) is empty"},
+             {{"-o", "app.bin", "app.bin", "image_copy"}, "OUTPUT 'app.bin' is the input file"},
+             {{"--help", "app.bin"}, "option --help goes alone"},
+             {{"app.bin", "image_copy", "--version"}, "option --version goes alone"},
+         }) {
+        std::vector<std::string> before = list_dir(dir.path);
+        RunResult r = pack(dir.path, c.args);
+        EXPECT_EQ(r.status, 255) << c.problem;
+        EXPECT_EQ(r.out, "input param error\n") << c.problem;
+        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "image_gen_header: " + c.problem + "\n");
+        EXPECT_NE(r.err.find("\nusage: image_gen_header [-o OUTPUT] INPUT MODE\n"), std::string::npos) << r.err;
+        EXPECT_EQ(list_dir(dir.path), before) << c.problem;
+    }
+}
+
+// --help and --version alone are answers, on standard output, checked as any line is.
+TEST(Pack, HelpAndVersion) {
+    TempDir dir;
+    for (const std::string arg : {"--help", "-h", "--version", "-V"}) {
+        RunResult r = pack(dir.path, {arg});
+        EXPECT_EQ(r.status, 0) << arg;
+        EXPECT_EQ(r.err, "") << arg;
+        if (arg == "--help" || arg == "-h") {
+            EXPECT_TRUE(r.out.starts_with("usage: image_gen_header [-o OUTPUT] INPUT MODE\n")) << r.out;
+            for (const char* text : {"image_copy", "image_compress", "flash_remapping", "--output", "image_gen_header(1)"}) {
+                EXPECT_NE(r.out.find(text), std::string::npos) << text;
+            }
+        } else {
+            EXPECT_TRUE(r.out.starts_with("image_gen_header 1.")) << r.out;
         }
-        EXPECT_EQ(r.err.starts_with("image_gen_header 1."), !args.empty() && args[0] == "--version");
-        EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"abc", "app.bin"}));
+        RunOptions full;
+        full.stdout_file = "/dev/full";
+        r = pack(dir.path, {arg}, full);
+        EXPECT_EQ(r.status, 255) << arg;
+        EXPECT_EQ(r.err, "image_gen_header: standard output: No space left on device\n") << arg;
+    }
+}
+
+// -o names the OTA file, with every promise of the derived name; any INPUT
+// name then works. An argument past MODE is ignored with a warning.
+TEST(Pack, OutputOption) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+        std::string err = "";
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"-o", "fw.ota", "app.bin", "image_copy"}, "fw.ota"},
+             {{"--output", "out/fw.ota", "app.bin", "image_copy"}, "out/fw.ota"},
+             {{"--output=fw.ota", "app.bin", "image_copy"}, "fw.ota"},
+             {{"app.bin", "image_copy", "-o", "fw.ota"}, "fw.ota"},
+             {{"-o", "fw.ota", "--", "-o", "image_copy"}, "fw.ota"},
+             {{"-o", "abc.ota", "abc", "image_copy"}, "abc.ota"},
+             {{"-o", "in.ota", "out/in", "image_copy"}, "in.ota"},
+             {{"-o", "link.ota", "app.bin", "image_copy"}, "link.ota"},
+             {{"app.bin", "image_copy", "x"}, "app.ota.bin", "image_gen_header: ignoring extra argument 'x'\n"},
+         }) {
+        TempDir dir;
+        mkdir((dir / "out").c_str(), 0777);
+        Bytes image = make_image(3000, "out");
+        for (const char* input : {"app.bin", "-o", "abc", "out/in"}) write_file(dir / input, image);
+        write_file(dir / "target.bin", Bytes(10, 1));
+        ASSERT_EQ(symlink("target.bin", (dir / "link.ota").c_str()), 0);
+        write_file(dir / "fw.ota", Bytes(10, 2));
+        chmod((dir / "fw.ota").c_str(), 0640);
+
+        RunResult r = pack(dir.path, c.args);
+        EXPECT_EQ(r.status, 0) << c.output << ": " << r.err;
+        EXPECT_EQ(r.out, raw_image_lines(image)) << c.output;
+        EXPECT_EQ(r.err, c.err) << c.output;
+        struct stat st;
+        ASSERT_EQ(lstat((dir / c.output).c_str(), &st), 0) << c.output;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << c.output << ": a link is replaced as a name";
+        if (c.output == "fw.ota") EXPECT_EQ(st.st_mode & 0777, 0640u) << "permission bits kept";
+        EXPECT_EQ(read_file(dir / c.output).size(), image.size() + 128) << c.output;
+        EXPECT_EQ(read_file(dir / "target.bin"), Bytes(10, 1)) << c.output;
+        EXPECT_EQ(read_file(dir / "app.bin"), image) << c.output;
+        for (const std::string& name : list_dir(dir.path)) EXPECT_NE(name[0], '.') << name << " was left";
     }
 }
 

@@ -18,6 +18,13 @@ std::string printable(const std::string& bytes) {
     return text;
 }
 
+std::string single_quoted(const std::string& arg) {
+    std::string text = "'";
+    text += printable(arg);
+    text += '\'';
+    return text;
+}
+
 void diagnose(const char* tool, const std::string& subject, const std::string& reason) {
     std::fprintf(stderr, "%s: %s: %s\n", tool, printable(subject).c_str(), reason.c_str());
 }

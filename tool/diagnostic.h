@@ -7,5 +7,8 @@
 // other byte is written \xNN. Lossless, and safe on any terminal.
 std::string printable(const std::string& bytes);
 
+// An argument in a message: 'ARG', made printable.
+std::string single_quoted(const std::string& arg);
+
 // Prints "TOOL: SUBJECT: REASON", the subject (a file name, say) made printable.
 void diagnose(const char* tool, const std::string& subject, const std::string& reason);

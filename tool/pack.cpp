@@ -10,6 +10,7 @@
 #include "tool/cleanup.h"
 #include "tool/diagnostic.h"
 #include "tool/file_io.h"
+#include "tool/pack_args.h"
 #include "tool/work_buffer.h"
 #include "tool/write_behind.h"
 
@@ -23,7 +24,8 @@ constexpr size_t kChunkSize = size_t{1} << 20;
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
 const char kUsage[] =
-    "usage: image_gen_header INPUT MODE\n"
+    "usage: image_gen_header [-o OUTPUT] INPUT MODE\n"
+    "       image_gen_header --help | --version\n"
     "Packs the raw flash image INPUT into an OTA file named after it: INPUT less\n"
     "its last four bytes, then .ota.bin (out/app.bin gives out/app.ota.bin).\n"
     "\n"
@@ -32,15 +34,21 @@ const char kUsage[] =
     "  image_compress   the payload is an xz stream of the image\n"
     "  flash_remapping  the payload is the image unchanged, with the remap flag set\n"
     "\n"
+    "Options:\n"
+    "  -o, --output OUTPUT  write the OTA file to OUTPUT instead\n"
+    "  -h, --help           print this help and exit\n"
+    "  -V, --version        print the version and exit\n"
+    "  --                   end of options\n"
+    "\n"
     "See the image_gen_header(1) man page.\n";
 
 void say(const char* line) { std::puts(line); }
 
-// A call that names no packing: the line callers rely on, and help for people.
-int usage_failure(int argc, char** argv) {
+// A call that names no packing: the line callers rely on, then what is wrong
+// and the usage for people.
+int usage_failure(const std::string& problem) {
     say(kSayInputParamError);
-    std::string first = argc >= 2 ? argv[1] : "";
-    if (first == "--version" || first == "-V") std::fprintf(stderr, "image_gen_header %s\n", OTA_VERSION);
+    std::fprintf(stderr, "image_gen_header: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
     return kPackFailure;
 }
@@ -57,17 +65,11 @@ int fail(const char* line, const std::string& subject, const std::string& reason
     return fail(failure);
 }
 
-std::optional<PackMode> match_mode(const char* keyword) {
-    if (std::strcmp(keyword, "image_copy") == 0) return PackMode::image_copy;
-    if (std::strcmp(keyword, "image_compress") == 0) return PackMode::image_compress;
-    if (std::strcmp(keyword, "flash_remapping") == 0) return PackMode::flash_remapping;
-    return std::nullopt;
-}
-
 // Everything a run holds once the image is being read.
 struct Run {
     PackMode mode;
     std::string input_path;
+    std::string output_path;
     InputFile input;
     uint64_t image_size = 0;
     OtaHeader header;
@@ -140,7 +142,7 @@ bool finish_output(Run& run) {
 
 int stream(Run& run) {
     std::string error;
-    if (!output_begin(ota_output_name(run.input_path), run.out, error)) {
+    if (!output_begin(run.output_path, run.out, error)) {
         pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
     } else {
         run.writing = true;
@@ -186,10 +188,6 @@ int stream(Run& run) {
 
 }  // namespace
 
-std::string ota_output_name(const std::string& input_path) {
-    return input_path.substr(0, input_path.size() - 4) + ".ota.bin";
-}
-
 void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason) {
     if (failure.line != nullptr) return;
     failure.line = line;
@@ -200,12 +198,21 @@ void pack_hold(PackFailure& failure, const char* line, const std::string& subjec
 namespace {
 
 int pack(int argc, char** argv) {
-    std::optional<PackMode> mode = argc >= 3 ? match_mode(argv[2]) : std::nullopt;
-    // The output name drops four bytes of the path, so a shorter one cannot name an output.
-    if (!mode || std::strlen(argv[1]) < 4) return usage_failure(argc, argv);
+    PackArgs args = pack_parse_args(argc, argv);
+    switch (args.action) {
+        case PackArgs::Action::help: std::fputs(kUsage, stdout); return kPackSuccess;
+        case PackArgs::Action::version: std::printf("image_gen_header %s\n", OTA_VERSION); return kPackSuccess;
+        case PackArgs::Action::usage_failure: return usage_failure(args.problem);
+        case PackArgs::Action::pack: break;
+    }
+    if (args.output_given && output_is_file(args.output, args.input)) {
+        return usage_failure("OUTPUT " + single_quoted(args.output) + " is the input file");
+    }
+    for (const std::string& warning : args.warnings) std::fprintf(stderr, "image_gen_header: %s\n", warning.c_str());
     Run run;
-    run.mode = *mode;
-    run.input_path = argv[1];
+    run.mode = args.mode;
+    run.input_path = args.input;
+    run.output_path = args.output;
     ota_header_start(run.header, run.mode);
     ota_header_stamp(run.header);
 

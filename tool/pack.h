@@ -24,11 +24,8 @@ constexpr int kPackFailure = -1;
 // Sizes and payloads are described by 32-bit words.
 constexpr uint64_t kMaxPayloadSize = UINT32_MAX;
 
-// Runs `image_gen_header INPUT MODE [ignored...]` and returns main's status.
+// Runs `image_gen_header [-o OUTPUT] INPUT MODE [ignored...]` and returns main's status.
 int pack_run(int argc, char** argv);
-
-// The output name: the input path less its last four bytes, then ".ota.bin".
-std::string ota_output_name(const std::string& input_path);
 
 // A failure found before its line's place on standard output: the run goes
 // on reading the image, prints the lines that come first, then this one,

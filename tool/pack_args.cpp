@@ -1,0 +1,116 @@
+#include "tool/pack_args.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "tool/diagnostic.h"
+
+namespace {
+
+constexpr const char* kKeywords[] = {"image_copy", "image_compress", "flash_remapping"};
+
+std::optional<PackMode> match_mode(const std::string& keyword) {
+    if (keyword == "image_copy") return PackMode::image_copy;
+    if (keyword == "image_compress") return PackMode::image_compress;
+    if (keyword == "flash_remapping") return PackMode::flash_remapping;
+    return std::nullopt;
+}
+
+// Edits (insert, delete, replace) from a to b, ignoring case.
+size_t distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++) row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); j++) {
+            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+            size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = row[j];
+            row[j] = next;
+        }
+    }
+    return row[b.size()];
+}
+
+std::string unknown_mode(const std::string& keyword) {
+    const char* nearest = kKeywords[0];
+    for (const char* k : kKeywords) {
+        if (distance(keyword, k) < distance(keyword, nearest)) nearest = k;
+    }
+    // Only a keyword within a few slips is a likely meant one.
+    if (distance(keyword, nearest) <= 4) return "unknown mode " + single_quoted(keyword) + " (did you mean " + nearest + "?)";
+    return "unknown mode " + single_quoted(keyword) + " (MODE is image_copy, image_compress or flash_remapping)";
+}
+
+PackArgs failure(PackArgs args, const std::string& problem) {
+    args.action = PackArgs::Action::usage_failure;
+    args.problem = problem;
+    return args;
+}
+
+}  // namespace
+
+std::string ota_output_name(const std::string& input_path) {
+    return input_path.substr(0, input_path.size() - 4) + ".ota.bin";
+}
+
+PackArgs pack_parse_args(int argc, char** argv) {
+    PackArgs args;
+    if (argc == 2) {
+        std::string only = argv[1];
+        if (only == "--help" || only == "-h") return args.action = PackArgs::Action::help, args;
+        if (only == "--version" || only == "-V") return args.action = PackArgs::Action::version, args;
+    }
+    std::vector<std::string> positional;
+    std::optional<std::string> output;
+    bool options_done = false;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        if (options_done || arg.size() < 2 || arg[0] != '-') {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            options_done = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (i + 1 == argc) return failure(args, "option " + arg + " needs an OUTPUT name");
+            output = argv[++i];
+        } else if (arg.starts_with("--output=")) {
+            output = arg.substr(9);
+        } else if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
+            return failure(args, "option " + arg + " goes alone");
+        } else if (positional.size() == 2) {
+            return failure(args, "unknown option " + single_quoted(arg));
+        } else {
+            positional.push_back(arg);  // INPUT may begin with '-'; MODE is checked below
+        }
+    }
+    if (output && output->empty()) return failure(args, "the OTA file's name (-o) is empty");
+    if (positional.empty()) return failure(args, "INPUT and MODE are missing");
+    bool first_is_mode = match_mode(positional[0]).has_value();
+    if (positional.size() == 1) {
+        return failure(args, first_is_mode ? "INPUT is missing before MODE " + single_quoted(positional[0])
+                                           : "MODE is missing after INPUT " + single_quoted(positional[0]));
+    }
+    std::optional<PackMode> mode = match_mode(positional[1]);
+    if (!mode && first_is_mode) {
+        return failure(args, "the arguments are swapped: INPUT comes first, then MODE (" + single_quoted(positional[0]) + ")");
+    }
+    if (!mode) return failure(args, unknown_mode(positional[1]));
+    args.input = positional[0];
+    args.mode = *mode;
+    if (output) {
+        args.output = *output;
+        args.output_given = true;
+    } else if (args.input.size() < 4) {
+        return failure(args, "the INPUT name " + single_quoted(args.input) +
+                                 " is too short to form the output name, which drops its last 4 bytes; name it with -o");
+    } else if (args.input.find('/', args.input.size() - 4) != std::string::npos) {
+        return failure(args, "the output name would leave INPUT's directory: dropping the last 4 bytes of " +
+                                 single_quoted(args.input) + " reaches past a '/'; name it with -o");
+    } else {
+        args.output = ota_output_name(args.input);
+    }
+    for (size_t i = 2; i < positional.size(); i++) args.warnings.push_back("ignoring extra argument " + single_quoted(positional[i]));
+    args.action = PackArgs::Action::pack;
+    return args;
+}

@@ -1,0 +1,28 @@
+// The packer's command line: image_gen_header [-o OUTPUT] INPUT MODE.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/ota_header.h"
+
+struct PackArgs {
+    enum class Action { pack, help, version, usage_failure };
+    Action action = Action::usage_failure;
+    std::string input;
+    PackMode mode = PackMode::image_copy;
+    std::string output;                  // the derived name unless -o gave one
+    bool output_given = false;           // by -o
+    std::string problem;                 // for a usage failure: what is wrong, naming the argument
+    std::vector<std::string> warnings;   // arguments past MODE that are ignored
+};
+
+// Reads the arguments. Options (-o OUTPUT, --output OUTPUT, --output=OUTPUT)
+// may stand anywhere before "--"; an argument in INPUT's place that is no
+// option is INPUT, whatever it begins with, so names such as "-x.bin" work
+// as they always have. --help and --version act only alone.
+PackArgs pack_parse_args(int argc, char** argv);
+
+// The output name: the input path less its last four bytes, then ".ota.bin".
+std::string ota_output_name(const std::string& input_path);
