@@ -18,16 +18,26 @@ configure() { cmake -S "$source/examples/cmake-firmware" -B "$work/example" -G N
 configure -DCMAKE_PREFIX_PATH="$work/prefix"
 cmake --build "$work/example" > "$work/log" 2>&1 || { cat "$work/log"; fail "the example does not build"; }
 "$work/prefix/bin/ota_info" "$work/example/app.ota.bin" | grep -qx "verdict:       valid" || fail "app.ota.bin is not valid"
-[ "$(ls "$work/example" | grep -c '\.bin$')" = 2 ] || fail "expected only app.bin and app.ota.bin"
+[ "$(ls "$work/example" | grep -c '\.bin$')" = 1 ] || fail "expected only app.ota.bin: nothing is copied"
+"$work/prefix/bin/ota_info" "$work/example/ota/app-plain.ota.bin" | grep -qx "mode:          image_copy" ||
+  fail "OUTPUT did not name the OTA file"
 
-cmake --build "$work/example" | grep -q "no work to do" || fail "an up-to-date OTA file was packed again"
+# The build's whole output is taken before it is searched: grep -q would stop
+# reading at the first match, and the build could die of SIGPIPE.
+log=$(cmake --build "$work/example")
+grep -q "no work to do" <<< "$log" || fail "an up-to-date OTA file was packed again"
 printf 'new' >> "$work/app.bin"
-cmake --build "$work/example" | grep -q "Packing app.ota.bin" || fail "a changed image was not packed again"
+log=$(cmake --build "$work/example")
+grep -q "Packing app.ota.bin" <<< "$log" || fail "a changed image was not packed again"
 
 configure -DFIRMWARE_SLOT_SIZE=100
 if cmake --build "$work/example" > "$work/log" 2>&1; then fail "an OTA file larger than its slot passed"; fi
 grep -q "problem:       file is [0-9]* bytes, more than the 100-byte limit" "$work/log" || { cat "$work/log"; fail "no reason given"; }
 [ ! -e "$work/example/app.ota.bin" ] || fail "the rejected OTA file was left behind"
+
+# A MAX_SIZE that is no size fails when CMake configures, naming it.
+if configure -DFIRMWARE_SLOT_SIZE="12 GB" > "$work/log" 2>&1; then fail "a bad MAX_SIZE was taken"; fi
+grep -q "MAX_SIZE '12 GB' is not a size" "$work/log" || { cat "$work/log"; fail "the bad MAX_SIZE was not named"; }
 
 cmake -S "$source/examples/cmake-firmware" -B "$work/in-tree" -G Ninja -DIMAGE_GEN_HEADER_SOURCE="$source" > /dev/null
 cmake --build "$work/in-tree" > "$work/log" 2>&1 || { cat "$work/log"; fail "the example does not build from the source tree"; }

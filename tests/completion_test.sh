@@ -27,11 +27,17 @@ check() {
     fi
 }
 
-check "app.bin app.ota.bin sub with blank.bin" image_gen_header ""
-check "app.bin app.ota.bin" image_gen_header app
+check "app.bin sub with blank.bin" image_gen_header ""
+check "app.bin" image_gen_header app
 check "flash_remapping image_compress image_copy" image_gen_header app.bin ""
 check "image_compress image_copy" image_gen_header app.bin image_c
 check "" image_gen_header app.bin image_copy ""
+check "--help --output --version -V -h -o" image_gen_header -
+check "--output" image_gen_header --o
+check "app.bin app.ota.bin sub with blank.bin" image_gen_header -o ""
+check "app.bin sub with blank.bin" image_gen_header -o out.ota.bin ""
+check "flash_remapping image_compress image_copy" image_gen_header --output out.ota.bin app.bin ""
+check "--help --output --version -V -h -o" image_gen_header app.bin image_copy -
 check "--extract --help --json --max-size --version" ota_info --
 check "--extract --help --json --max-size --version -V -h" ota_info -
 check "--json" ota_info --j

@@ -321,14 +321,24 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
     pack(dir, "app", make_image(4000, "slot"), "image_copy");  // 4128 bytes
     struct Case {
         std::string limit;
-        int status;
+        int status;  // 2: not a size
     };
     for (const Case& c : {Case{"4128", 0}, Case{"4127", 1}, Case{"0x1020", 0}, Case{"0x101F", 1}, Case{"4KiB", 1},
-                          Case{"1MiB", 0}}) {
-        RunResult r = info(dir, {"--max-size", c.limit, "app.ota.bin"});
-        EXPECT_EQ(r.status, c.status) << c.limit;
-        bool named = r.out.find("problem:       file is 4128 bytes, more than the ") != std::string::npos;
-        EXPECT_EQ(named, c.status == 1) << c.limit << "\n" << r.out;
+                          Case{"4K", 1}, Case{"5K", 0}, Case{"1MiB", 0}, Case{"1M", 0}, Case{"1G", 0}, Case{"1 GiB", 0},
+                          Case{"12 GB", 2}, Case{"4k", 2}, Case{"1.5M", 2}, Case{"0x", 2}, Case{"", 2}, Case{"-1", 2},
+                          Case{"99999999999999999999", 2}, Case{"17179869184G", 2}}) {
+        for (bool joined : {false, true}) {
+            std::vector<std::string> args = {"--max-size", c.limit, "app.ota.bin"};
+            if (joined) args = {"--max-size=" + c.limit, "app.ota.bin"};
+            RunResult r = info(dir, args);
+            EXPECT_EQ(r.status, c.status) << args[0] << " " << c.limit;
+            bool named = r.out.find("problem:       file is 4128 bytes, more than the ") != std::string::npos;
+            EXPECT_EQ(named, c.status == 1) << c.limit << "\n" << r.out;
+            if (c.status == 2 && (joined || !c.limit.empty())) {
+                EXPECT_EQ(r.err, "ota_info: --max-size: needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not '" +
+                                     c.limit + "'\n");
+            }
+        }
     }
 }
 

@@ -38,8 +38,9 @@ const char kUsage[] =
     "Lists and verifies OTA files made by image_gen_header.\n"
     "\n"
     "  --json            print one JSON object a line (JSON Lines) instead of the listing\n"
-    "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal,\n"
-    "                    0x hexadecimal, or either with a KiB or MiB suffix\n"
+    "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal\n"
+    "                    or 0x hexadecimal, with an optional binary suffix: K or KiB\n"
+    "                    (1024), M or MiB (1024^2), G or GiB (1024^3)\n"
     "  --extract RAW     write the raw image (decoded for image_compress) to RAW, only\n"
     "                    when every check passes; takes exactly one FILE. RAW - is\n"
     "                    standard output, and the listing then goes to standard error\n"
@@ -61,7 +62,7 @@ int complain(const std::string& subject, const std::string& what) {
     return kTrouble;
 }
 
-// "4096", "0x1000", "4KiB", "0x10 MiB".
+// "4096", "0x1000", "4K", "4KiB", "0x10 MiB", "1G": the suffixes are binary.
 bool parse_size(const std::string& text, uint64_t& size) {
     size_t at = 0;
     int base = text.starts_with("0x") || text.starts_with("0X") ? 16 : 10;
@@ -79,7 +80,11 @@ bool parse_size(const std::string& text, uint64_t& size) {
     }
     std::string suffix = text.substr(at);
     if (!suffix.empty() && suffix[0] == ' ') suffix.erase(0, 1);
-    unsigned shift = suffix.empty() ? 0 : suffix == "KiB" ? 10 : suffix == "MiB" ? 20 : 64;
+    unsigned shift = suffix.empty()                         ? 0
+                     : suffix == "K" || suffix == "KiB" ? 10
+                     : suffix == "M" || suffix == "MiB" ? 20
+                     : suffix == "G" || suffix == "GiB" ? 30
+                                                        : 64;
     if (digits == 0 || shift == 64 || value > (UINT64_MAX >> shift)) return false;
     size = value << shift;
     return true;
@@ -113,14 +118,20 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
             std::string raw = argv[++i];
             bool is_stdout = raw == "/dev/stdout" || raw == "/dev/fd/1" || raw == "/proc/self/fd/1";
             options.extract = is_stdout ? std::string("-") : raw;
-        } else if (option && arg == "--max-size") {
+        } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
+            bool joined = arg != "--max-size";
+            if (!joined && !has_value) {
+                status = complain(arg, "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB");
+                return false;
+            }
+            std::string value = joined ? arg.substr(11) : argv[++i];
             uint64_t size;
-            if (!has_value || !parse_size(argv[i + 1], size)) {
-                status = complain(arg, "needs a size: bytes, 0x hexadecimal, KiB or MiB");
+            if (!parse_size(value, size)) {
+                status = complain("--max-size", "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not " +
+                                                   single_quoted(value));
                 return false;
             }
             options.max_size = size;
-            i++;
         } else if (option) {
             status = complain(arg, "unknown option (see ota_info --help)");
             return false;
