@@ -283,7 +283,8 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
     options.cwd = dir.path;
     Running run = start_program(kInfo, {"fifo"}, options);
     usleep(300'000);
-    RunResult writer = run_program("/bin/sh", {"-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
+    // A reader that never comes would leave the writer blocked: it gives up after 10 s.
+    RunResult writer = run_program("/usr/bin/timeout", {"10", "/bin/sh", "-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
     RunResult r = wait_program(run);
     EXPECT_EQ(writer.status, 0) << "the writer is read to its end";
     EXPECT_EQ(r.status, 1) << r.err;

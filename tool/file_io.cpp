@@ -21,6 +21,18 @@ bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::stri
     return true;
 }
 
+bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error) {
+    InputFile again;
+    if (!input_open(path, FifoOpen::no_wait, again, error)) return false;
+    if (again.st.st_dev != in.st.st_dev || again.st.st_ino != in.st.st_ino) {
+        file_close(again.fd);
+        error = "file changed while it was read";
+        return false;
+    }
+    fd = again.fd;
+    return true;
+}
+
 bool path_size(const std::string& path, uint64_t& size, std::string& error) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {

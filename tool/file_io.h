@@ -22,6 +22,10 @@ enum class FifoOpen { wait_for_writer, no_wait };
 // Opens for reading and takes the file's status.
 bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error);
 
+// Opens the input's file again, for a reader with an offset of its own, and
+// makes sure that `path` still names the same file.
+bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error);
+
 // The size of the file at `path`, following symbolic links, for a file that
 // could not be opened.
 bool path_size(const std::string& path, uint64_t& size, std::string& error);

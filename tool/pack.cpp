@@ -95,15 +95,9 @@ uint8_t* next_chunk(Run& run) {
     return run.mode == PackMode::image_compress ? run.chunk : write_behind_buffer(run.copied);
 }
 
-// Passes one chunk of the image on: to the OTA file, or to xz.
-void pass_on(Run& run, const uint8_t* data, size_t size) {
-    if (!run.writing) return;
-    if (run.mode == PackMode::image_compress) {
-        compressed_feed(run.compressed, run.out, data, size, run.failure);
-        if (!run.compressed.running) stop_writing(run);
-    } else {
-        write_behind_submit(run.copied, size);
-    }
+// Passes one chunk of the image on to the OTA file; xz reads the file itself.
+void pass_on(Run& run, size_t size) {
+    if (run.writing && run.mode != PackMode::image_compress) write_behind_submit(run.copied, size);
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -119,7 +113,7 @@ bool read_image(Run& run, std::string& error) {
         if (!file_read_exact(run.input.fd, chunk, size, error)) return false;
         if (done == 0) ota_header_set_label(run.header, chunk, size);
         crc = crc16_xmodem_update(crc, chunk, size);
-        pass_on(run, chunk, size);
+        pass_on(run, size);
         done += size;
     }
     if (!input_read_whole(run.input, error)) return false;
@@ -155,7 +149,15 @@ int stream(Run& run) {
         }
     }
     if (run.writing && run.mode == PackMode::image_compress) {
-        compressed_start(run.compressed, run.image_size, run.failure);
+        // xz reads the image through a descriptor of its own, while the tool
+        // reads and checksums it; the stream's check ties the two together.
+        int xz_input = -1;
+        if (!input_reopen(run.input, run.input_path, xz_input, error)) {
+            stop_writing(run);
+            return fail(kSayFileReadError, run.input_path, error);
+        }
+        compressed_start(run.compressed, xz_input, run.image_size, run.failure);
+        file_close(xz_input);
         if (!run.compressed.running) stop_writing(run);
     } else if (run.writing) {
         write_behind_start(run.copied, run.out);
@@ -165,14 +167,20 @@ int stream(Run& run) {
         stop_writing(run);
         return fail(kSayFileReadError, run.input_path, error);
     }
-    std::printf("image crc:0x%x\n", ota_header_word(run.header, kOtaImageCrc));
-
     if (run.writing && run.mode == PackMode::image_compress) {
         compressed_finish(run.compressed, run.out, run.image_size, ota_header_word(run.header, kOtaImageCrc),
                           run.failure);
+        // xz read the file until it was done: the file must not have changed until then.
+        if (!input_unchanged(run.input, error)) {
+            stop_writing(run);
+            return fail(kSayFileReadError, run.input_path, error);
+        }
         ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
         ota_header_set_payload_crc(run.header, run.compressed.crc);
-    } else if (run.writing && !write_behind_finish(run.copied, error)) {
+    }
+    std::printf("image crc:0x%x\n", ota_header_word(run.header, kOtaImageCrc));
+
+    if (run.writing && run.mode != PackMode::image_compress && !write_behind_finish(run.copied, error)) {
         pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
     }
     if (run.failure.line != nullptr || !finish_output(run)) {

@@ -39,11 +39,11 @@ struct PackFailure {
 // Keeps the first failure only: it is the one whose line comes first.
 void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason);
 
-// The image_compress payload: the image goes to xz a chunk at a time, and the
-// stream that comes back is written behind the header at once, counted,
-// checksummed and decoded, so neither the image nor the stream is ever held
-// whole. Decoding proves the stream: xz's exit status alone does not tell
-// that what came back is the image.
+// The image_compress payload: xz reads the image file itself, and the stream
+// that comes back is written behind the header at once, counted, checksummed
+// and decoded, so the stream is never held whole. Decoding proves the stream:
+// it must give back exactly the bytes the tool read and checksummed, which
+// xz's exit status alone does not tell.
 struct CompressedPayload {
     XzChild xz;
     bool running = false;
@@ -54,14 +54,11 @@ struct CompressedPayload {
     XzStream check;  // decodes the stream as it comes back
 };
 
-// Starts xz for an image of `image_size` bytes; a failure is held.
-void compressed_start(CompressedPayload& payload, uint64_t image_size, PackFailure& failure);
-// Gives xz the next chunk of the image, writing what it returns to `out`.
-// After a failure (held) xz is gone and this does nothing.
-void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t* data, size_t size,
-                     PackFailure& failure);
-// Ends the image, writes the rest of the stream and reaps xz. The stream must
-// be one sound xz stream of the form asked for that decodes to the image:
+// Starts xz on `input_fd`, a descriptor of the image file of its own, for an
+// image of `image_size` bytes; a failure is held.
+void compressed_start(CompressedPayload& payload, int input_fd, uint64_t image_size, PackFailure& failure);
+// Writes the stream to `out` as xz gives it and reaps xz. The stream must be
+// one sound xz stream of the form asked for that decodes to the image:
 // `image_size` bytes whose CRC-16 is `image_crc`.
 void compressed_finish(CompressedPayload& payload, OutputFile& out, uint64_t image_size, uint16_t image_crc,
                        PackFailure& failure);

@@ -20,11 +20,11 @@ void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackF
     }
 }
 
-// One wait on xz: input given, output taken. False once xz is gone.
-bool pump(CompressedPayload& payload, OutputFile& out, const uint8_t*& data, size_t& size, PackFailure& failure) {
+// One read of xz's output. False once xz is gone.
+bool pump(CompressedPayload& payload, OutputFile& out, PackFailure& failure) {
     size_t got;
     std::string error;
-    if (!xz_pump(payload.xz, data, size, payload.buffer, payload.buffer_size, got, error)) {
+    if (!xz_read(payload.xz, payload.buffer, payload.buffer_size, got, error)) {
         payload.running = false;
         pack_hold(failure, kSayFileOpenError, "xz", error);
         return false;
@@ -48,29 +48,19 @@ std::string stream_fault(CompressedPayload& payload, uint64_t image_size, uint16
 
 }  // namespace
 
-void compressed_start(CompressedPayload& payload, uint64_t image_size, PackFailure& failure) {
+void compressed_start(CompressedPayload& payload, int input_fd, uint64_t image_size, PackFailure& failure) {
     // Decoding stops as soon as the stream gives more than the image.
     xz_stream_begin(payload.check, XzStreamLimits{image_size, kXzDecoderMemoryLimit}, {});
     std::string error;
-    payload.running = xz_start(payload.xz, error);
+    payload.running = xz_start(payload.xz, input_fd, error);
     if (!payload.running) pack_hold(failure, kSayFileOpenError, "xz", error);
-}
-
-void compressed_feed(CompressedPayload& payload, OutputFile& out, const uint8_t* data, size_t size,
-                     PackFailure& failure) {
-    while (payload.running && size > 0) {
-        if (!pump(payload, out, data, size, failure)) return;
-    }
 }
 
 void compressed_finish(CompressedPayload& payload, OutputFile& out, uint64_t image_size, uint16_t image_crc,
                        PackFailure& failure) {
     if (!payload.running) return;
-    xz_end_input(payload.xz);
-    const uint8_t* none = nullptr;
-    size_t none_size = 0;
     while (!xz_output_ended(payload.xz)) {
-        if (!pump(payload, out, none, none_size, failure)) return;
+        if (!pump(payload, out, failure)) return;
     }
     payload.running = false;
     std::string error;

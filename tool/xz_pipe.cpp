@@ -1,7 +1,6 @@
 #include "tool/xz_pipe.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,12 +27,9 @@ std::vector<char*> xz_environment() {
     return env;
 }
 
-constexpr const char* kStoppedEarly = "stopped before taking all its input";
-
 // Waits for xz and says how it ended; `otherwise` is the reason when it
 // exited 0 although something went wrong.
 bool reap(XzChild& xz, const char* otherwise, std::string& error) {
-    file_close(xz.in_fd);
     file_close(xz.out_fd);
     int status = 0;
     pid_t reaped;
@@ -98,68 +94,33 @@ bool spawn(XzChild& xz, int child_in, int child_out, std::string& error) {
 
 }  // namespace
 
-bool xz_start(XzChild& xz, std::string& error) {
-    int to_xz[2], from_xz[2];
-    if (pipe2(to_xz, O_CLOEXEC) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+bool xz_start(XzChild& xz, int input_fd, std::string& error) {
+    int from_xz[2];
     if (pipe2(from_xz, O_CLOEXEC) != 0) {
         error = std::strerror(errno);
-        close(to_xz[0]);
-        close(to_xz[1]);
         return false;
     }
-    bool started = spawn(xz, to_xz[0], from_xz[1], error);
-    // Only xz holds its ends: it sees the end of its input, and we see the end
-    // of its output, or EPIPE when it stops reading.
-    close(to_xz[0]);
+    bool started = spawn(xz, input_fd, from_xz[1], error);
+    // Only xz holds the writing end: we see the end of its output.
     close(from_xz[1]);
     if (!started) {
-        close(to_xz[1]);
         close(from_xz[0]);
         return false;
     }
-    xz.in_fd = to_xz[1];
     xz.out_fd = from_xz[0];
-    fcntl(xz.in_fd, F_SETFL, O_NONBLOCK);
-    fcntl(xz.out_fd, F_SETFL, O_NONBLOCK);
     return true;
 }
 
-bool xz_pump(XzChild& xz, const uint8_t*& input, size_t& input_size, uint8_t* output, size_t output_size, size_t& got,
-             std::string& error) {
+bool xz_read(XzChild& xz, uint8_t* output, size_t output_size, size_t& got, std::string& error) {
     got = 0;
-    const bool feeding = xz.in_fd >= 0 && input_size > 0;
-    struct pollfd fds[2] = {{xz.out_fd, POLLIN, 0}, {feeding ? xz.in_fd : -1, POLLOUT, 0}};
-    if (poll(fds, 2, -1) < 0) {
-        if (errno == EINTR) return true;
-        error = std::strerror(errno);
-        xz_abort(xz);
-        return false;
+    ssize_t n;
+    while ((n = read(xz.out_fd, output, output_size)) < 0 && errno == EINTR) {
     }
-    if (fds[0].revents != 0) {
-        ssize_t n = read(xz.out_fd, output, output_size);
-        if (n > 0) got = static_cast<size_t>(n);
-        if (n == 0) {
-            file_close(xz.out_fd);
-            // The stream ended: fine once xz has all of the image.
-            if (xz.in_fd >= 0) return reap(xz, kStoppedEarly, error);
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return reap(xz, "its output could not be read", error);
-    }
-    if (feeding && fds[1].revents != 0) {
-        ssize_t n = write(xz.in_fd, input, input_size);
-        if (n > 0) {
-            input += n;
-            input_size -= static_cast<size_t>(n);
-        }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) return reap(xz, kStoppedEarly, error);
-    }
+    if (n < 0) return reap(xz, "its output could not be read", error);
+    if (n == 0) file_close(xz.out_fd);
+    got = static_cast<size_t>(n);
     return true;
 }
-
-void xz_end_input(XzChild& xz) { file_close(xz.in_fd); }
 
 bool xz_wait(XzChild& xz, std::string& error) { return reap(xz, nullptr, error); }
 

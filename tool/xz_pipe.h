@@ -1,6 +1,8 @@
-// The xz command as a child process: it is fed the image on one pipe and
-// gives the compressed stream back on another, so nothing is made beside the
-// input and the bytes compressed are exactly the bytes the tool read.
+// The xz command as a child process: it reads the image file itself on its
+// standard input (a descriptor of its own, opened on the file the tool reads)
+// and gives the compressed stream back on a pipe, so nothing is made beside
+// the input. The tool proves the stream by decoding it, so what xz read need
+// not pass through the tool to be known to be the image.
 #pragma once
 
 #include <sys/types.h>
@@ -11,26 +13,21 @@
 
 struct XzChild {
     pid_t pid = -1;
-    int in_fd = -1;   // xz's standard input, until all of the image is given
     int out_fd = -1;  // xz's standard output, until the stream ends
 };
 
 // Starts `xz -T1 --lzma2=dict=32KiB --check=crc32 -c`, found on the search
-// path, with the tool's environment less XZ_OPT and XZ_DEFAULTS, so that the
-// stream does not depend on the host's defaults. xz's messages go to the
-// tool's standard error. Here and below, `error` is the reason on failure
-// ("not found", "exit status 1", "killed by signal 9", ...).
-bool xz_start(XzChild& xz, std::string& error);
+// path, reading `input_fd` as its standard input, with the tool's environment
+// less XZ_OPT and XZ_DEFAULTS, so that the stream does not depend on the
+// host's defaults. xz's messages go to the tool's standard error. Here and
+// below, `error` is the reason on failure ("not found", "exit status 1",
+// "killed by signal 9", ...).
+bool xz_start(XzChild& xz, int input_fd, std::string& error);
 
-// Waits until xz takes input or has output, then gives it what it takes of
-// `input` (advancing `input` and `input_size`) and reads what it has into
-// `output`, `got` bytes. Once xz_end_input has been called, only reads.
-// On failure xz has been reaped and `error` says why.
-bool xz_pump(XzChild& xz, const uint8_t*& input, size_t& input_size, uint8_t* output, size_t output_size, size_t& got,
-             std::string& error);
-
-// Tells xz the image is complete.
-void xz_end_input(XzChild& xz);
+// Waits until xz has output and reads what it has into `output`, `got`
+// bytes; none once the stream has ended. On failure xz has been reaped and
+// `error` says why.
+bool xz_read(XzChild& xz, uint8_t* output, size_t output_size, size_t& got, std::string& error);
 
 // True once the stream has ended.
 inline bool xz_output_ended(const XzChild& xz) { return xz.out_fd < 0; }
