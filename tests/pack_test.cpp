@@ -229,7 +229,9 @@ TEST(Pack, OutputOption) {
         struct stat st;
         ASSERT_EQ(lstat((dir / c.output).c_str(), &st), 0) << c.output;
         EXPECT_TRUE(S_ISREG(st.st_mode)) << c.output << ": a link is replaced as a name";
-        if (c.output == "fw.ota") EXPECT_EQ(st.st_mode & 0777, 0640u) << "permission bits kept";
+        if (c.output == "fw.ota") {
+            EXPECT_EQ(st.st_mode & 0777, 0640u) << "permission bits kept";
+        }
         EXPECT_EQ(read_file(dir / c.output).size(), image.size() + 128) << c.output;
         EXPECT_EQ(read_file(dir / "target.bin"), Bytes(10, 1)) << c.output;
         EXPECT_EQ(read_file(dir / "app.bin"), image) << c.output;
