@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 
 #include "format/crc16_xmodem.h"
@@ -309,7 +311,15 @@ TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
     RunOptions options;
     options.cwd = dir.path;
     Running run = start_program(kInfo, {"--extract", "out.raw", "z.ota.bin"}, options);
-    usleep(30'000);
+    // Shrink it once ota_info has it open: from then on, any shrinking is caught.
+    auto has_open = [&] {
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(run.pid) + "/fd", ignored)) {
+            if (std::filesystem::read_symlink(entry.path(), ignored) == dir / "z.ota.bin") return true;
+        }
+        return false;
+    };
+    for (int i = 0; i < 1000 && !has_open(); i++) usleep(1000);
     ASSERT_EQ(truncate((dir / "z.ota.bin").c_str(), 200'000'000), 0);
     RunResult r = wait_program(run);
     EXPECT_EQ(r.status, 2) << r.out;
