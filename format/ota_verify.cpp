@@ -1,18 +1,15 @@
 #include "format/ota_verify.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "format/crc16_xmodem.h"
+#include "format/hex.h"
 
 namespace {
 
-std::string hex_word(uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
+// A flag word in a problem: all eight digits, as a memory dump shows it.
+std::string hex_word(uint32_t value) { return hex(value, 8, HexCase::upper); }
 
 bool all_ff(const uint8_t* p, size_t n) {
     return std::all_of(p, p + n, [](uint8_t b) { return b == 0xFF; });

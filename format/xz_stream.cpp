@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "format/crc16_xmodem.h"
+#include "format/hex.h"
 
 namespace {
 
@@ -28,7 +29,10 @@ std::string filter_name(lzma_vli id) {
         case LZMA_FILTER_ARM: return "ARM";
         case LZMA_FILTER_ARMTHUMB: return "ARM-Thumb";
         case LZMA_FILTER_SPARC: return "SPARC";
-        default: return "0x" + std::to_string(id);
+#ifdef LZMA_FILTER_ARM64
+        case LZMA_FILTER_ARM64: return "arm64";
+#endif
+        default: return hex(id);
     }
 }
 

@@ -222,6 +222,7 @@ TEST(OtaVerify, StreamFormDeparturesAreNamed) {
     for (const Case& c : std::vector<Case>{
              {"--x86 --lzma2=dict=32KiB --check=crc32", "xz stream uses filter x86 before LZMA2"},
              {"--delta=dist=4 --lzma2=dict=32KiB --check=crc32", "xz stream uses filter delta before LZMA2"},
+             {"--arm64 --lzma2=dict=32KiB --check=crc32", "xz stream uses filter arm64 before LZMA2"},
              {"--lzma2=dict=1MiB --check=crc32", "xz dictionary 1 MiB, at most 32 KiB"},
              {"--lzma2=dict=32KiB --check=crc64", "xz check is CRC64, want CRC32"},
              {"--lzma2=dict=32KiB --check=sha256", "xz check is SHA-256, want CRC32"},

@@ -4,16 +4,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "format/hex.h"
 #include "format/ota_header.h"
 #include "tool/diagnostic.h"
 
 namespace {
-
-std::string hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 std::string size_text(uint64_t value) { return hex(value) + " (" + std::to_string(value) + " bytes)"; }
 

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "format/crc16_xmodem.h"
+#include "format/hex.h"
 #include "format/ota_header.h"
 #include "tool/cleanup.h"
 #include "tool/diagnostic.h"
@@ -178,7 +179,7 @@ int stream(Run& run) {
         ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
         ota_header_set_payload_crc(run.header, run.compressed.crc);
     }
-    std::printf("image crc:0x%x\n", ota_header_word(run.header, kOtaImageCrc));
+    std::printf("image crc:%s\n", hex(ota_header_word(run.header, kOtaImageCrc)).c_str());
 
     if (run.writing && run.mode != PackMode::image_compress && !write_behind_finish(run.copied, error)) {
         pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
@@ -188,8 +189,8 @@ int stream(Run& run) {
         return fail(run.failure);
     }
     if (run.mode == PackMode::image_compress) {
-        std::printf("compress image size:0x%x\n", ota_header_word(run.header, kOtaPayloadSize));
-        std::printf("compress image crc:0x%x\n", ota_header_word(run.header, kOtaPayloadCrc));
+        std::printf("compress image size:%s\n", hex(ota_header_word(run.header, kOtaPayloadSize)).c_str());
+        std::printf("compress image crc:%s\n", hex(ota_header_word(run.header, kOtaPayloadCrc)).c_str());
     }
     return kPackSuccess;
 }
@@ -235,7 +236,7 @@ int pack(int argc, char** argv) {
     }
     if (run.image_size > kMaxPayloadSize) return fail(kSayImageTooLarge, run.input_path, "4 GiB or more");
     ota_header_set_image_size(run.header, static_cast<uint32_t>(run.image_size));
-    std::printf("image size:0x%x\n", static_cast<uint32_t>(run.image_size));
+    std::printf("image size:%s\n", hex(run.image_size).c_str());
 
     if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);
     uint8_t* halves[2] = {run.memory.data, run.memory.data + kChunkSize};
