@@ -2,6 +2,34 @@
 
 #include <cstring>
 
+namespace {
+
+// The one table of mode names, shared by the packer's command line and the reader's reports.
+constexpr struct {
+    OtaMode mode;
+    const char* name;
+} kModeNames[] = {
+    {OtaMode::image_copy, "image_copy"},
+    {OtaMode::image_compress, "image_compress"},
+    {OtaMode::flash_remapping, "flash_remapping"},
+};
+
+}  // namespace
+
+const char* ota_mode_name(OtaMode mode) {
+    for (const auto& entry : kModeNames) {
+        if (entry.mode == mode) return entry.name;
+    }
+    return "";
+}
+
+std::optional<OtaMode> ota_mode_named(std::string_view keyword) {
+    for (const auto& entry : kModeNames) {
+        if (keyword == entry.name) return entry.mode;
+    }
+    return std::nullopt;
+}
+
 uint32_t ota_load_le32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -16,14 +44,14 @@ void ota_store_le32(uint8_t* p, uint32_t value) {
 
 uint32_t ota_header_word(const OtaHeader& header, size_t offset) { return ota_load_le32(header.bytes + offset); }
 
-void ota_header_start(OtaHeader& header, PackMode mode) {
+void ota_header_start(OtaHeader& header, OtaMode mode) {
     std::memset(header.bytes, 0xFF, sizeof header.bytes);
     // A clear flag is the fill itself; only set flags and the marker are written.
-    if (mode == PackMode::flash_remapping) {
+    if (mode == OtaMode::flash_remapping) {
         ota_store_le32(header.bytes + kOtaRemapFlag, kOtaFlagSet);
         ota_store_le32(header.bytes + kOtaRemapMarker, kOtaRemapMarkerValue);
     }
-    if (mode == PackMode::image_compress) ota_store_le32(header.bytes + kOtaCompressFlag, kOtaFlagSet);
+    if (mode == OtaMode::image_compress) ota_store_le32(header.bytes + kOtaCompressFlag, kOtaFlagSet);
 }
 
 void ota_header_stamp(OtaHeader& header) {

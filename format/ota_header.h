@@ -5,8 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
-enum class PackMode { image_copy, image_compress, flash_remapping };
+// The packing modes: how the payload was made from the raw image.
+enum class OtaMode { image_copy, image_compress, flash_remapping };
+
+// The mode's keyword, as on the command line and in reports.
+const char* ota_mode_name(OtaMode mode);
+// The mode a keyword names, if any; keywords are matched exactly.
+std::optional<OtaMode> ota_mode_named(std::string_view keyword);
 
 constexpr size_t kOtaHeaderSize = 128;
 
@@ -44,7 +52,7 @@ uint32_t ota_load_le32(const uint8_t* p);
 void ota_store_le32(uint8_t* p, uint32_t value);
 
 // The steps of a packing run, in the order it takes them.
-void ota_header_start(OtaHeader& header, PackMode mode);  // 0xFF fill and the mode's flags
+void ota_header_start(OtaHeader& header, OtaMode mode);  // 0xFF fill and the mode's flags
 void ota_header_stamp(OtaHeader& header);                 // zero_word and magic
 void ota_header_set_image_size(OtaHeader& header, uint32_t size);  // image and payload size
 void ota_header_set_image_crc(OtaHeader& header, uint16_t crc);    // image and payload CRC

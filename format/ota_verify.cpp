@@ -56,18 +56,18 @@ void check_header(const uint8_t* h, OtaReport& report) {
     }
 
     if (!is_flag(remap) || !is_flag(compress) || (remap == kOtaFlagSet && compress == kOtaFlagSet)) {
-        report.mode = "inconsistent";
         if (is_flag(remap) && is_flag(compress)) problems.push_back("remap_flag and compress_flag are both set");
     } else if (compress == kOtaFlagSet) {
-        report.mode = "image_compress";
+        report.mode = OtaMode::image_compress;
     } else if (remap == kOtaFlagSet) {
-        report.mode = "flash_remapping";
+        report.mode = OtaMode::flash_remapping;
     } else {
-        report.mode = "image_copy";
+        report.mode = OtaMode::image_copy;
     }
 }
 
-bool uncompressed(const OtaReport& report) { return report.mode == "image_copy" || report.mode == "flash_remapping"; }
+bool compressed(const OtaReport& report) { return report.mode == OtaMode::image_compress; }
+bool uncompressed(const OtaReport& report) { return report.mode && !compressed(report); }
 
 void take_header(OtaVerify& v) {
     OtaReport& report = v.report;
@@ -77,7 +77,7 @@ void take_header(OtaVerify& v) {
     report.payload_crc = ota_load_le32(v.header + kOtaPayloadCrc);
     report.image_size = ota_load_le32(v.header + kOtaImageSize);
     report.image_crc = ota_load_le32(v.header + kOtaImageCrc);
-    if (report.mode == "image_compress") {
+    if (compressed(report)) {
         XzStreamLimits limits{std::min<uint64_t>(report.image_size, v.limits.max_image_size), v.limits.xz_memory_limit};
         xz_stream_begin(v.xz, limits, v.image_sink);
     }
@@ -89,7 +89,7 @@ void take_payload(OtaVerify& v, const uint8_t* data, size_t size, uint64_t offse
     if (offset >= report.payload_size) return;  // past the payload: only counted
     size = static_cast<size_t>(std::min<uint64_t>(size, report.payload_size - offset));
     report.computed.payload_crc = crc16_xmodem_update(report.computed.payload_crc, data, size);
-    if (report.mode == "image_compress") {
+    if (compressed(report)) {
         xz_stream_feed(v.xz, data, size);
     } else if (uncompressed(report) && v.image_sink) {
         v.image_sink(data, size);
@@ -107,7 +107,7 @@ void end_image(OtaVerify& v) {
         if (report.image_crc != report.payload_crc) problems.push_back("image_crc differs from payload_crc");
         return;
     }
-    if (report.mode != "image_compress") return;
+    if (!compressed(report)) return;
     bool decoded = xz_stream_end(v.xz);
     report.xz_check = v.xz.check;
     for (const std::string& problem : v.xz.problems) {
@@ -123,6 +123,11 @@ void end_image(OtaVerify& v) {
 }
 
 }  // namespace
+
+std::string ota_report_mode_name(const OtaReport& report) {
+    if (report.mode) return ota_mode_name(*report.mode);
+    return report.header_complete ? "inconsistent" : "unknown";
+}
 
 void ota_verify_begin(OtaVerify& v, const OtaVerifyLimits& limits, ByteSink image_sink) {
     v.limits = limits;
@@ -153,7 +158,6 @@ void ota_verify_end(OtaVerify& v, uint64_t file_size) {
     auto& problems = report.problems;
     file_size = std::max(file_size, v.fed);
     if (!report.header_complete) {
-        report.mode = "unknown";
         problems.push_back("file is shorter than the 128-byte header");
     } else {
         report.computed.payload_size = file_size - kOtaHeaderSize;

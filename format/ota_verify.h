@@ -31,7 +31,7 @@ struct OtaReport {
     bool bad_magic = false;        // not an OTA file at all, most likely
     std::string magic;             // the bytes before the magic's NUL, as stored
     std::string label;             // the label's bytes up to its NUL (or the field's end)
-    std::string mode;              // image_copy, image_compress, flash_remapping or inconsistent
+    std::optional<OtaMode> mode;   // none when the header is short or its flags contradict
     uint32_t payload_size = 0, payload_crc = 0, image_size = 0, image_crc = 0;  // as stored
     OtaComputed computed;
     std::string xz_check;               // the stream's integrity check, image_compress only
@@ -39,6 +39,10 @@ struct OtaReport {
 
     bool valid() const { return problems.empty(); }
 };
+
+// The mode as reports name it: its keyword, or "inconsistent" for flags that
+// name no mode, or "unknown" for a file too short to hold them.
+std::string ota_report_mode_name(const OtaReport& report);
 
 struct OtaVerify {
     OtaVerifyLimits limits;

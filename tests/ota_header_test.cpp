@@ -10,7 +10,7 @@
 namespace {
 
 // The header a packing run builds for an uncompressed image.
-Bytes build_header(PackMode mode, const Bytes& image) {
+Bytes build_header(OtaMode mode, const Bytes& image) {
     OtaHeader header;
     ota_header_start(header, mode);
     ota_header_stamp(header);
@@ -36,7 +36,7 @@ TEST(OtaHeader, ImageCopyWordsByteForByte) {
     Bytes image = make_image(0x1234, "");
     uint16_t crc = CRC16_XMODEM(image.data(), image.size());
     uint8_t k0 = crc & 0xFF, k1 = crc >> 8;
-    Bytes header = build_header(PackMode::image_copy, image);
+    Bytes header = build_header(OtaMode::image_copy, image);
 
     const uint8_t words[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF,
                       0x34, 0x12, 0x00, 0x00, k0,   k1,   0x00, 0x00, 0x34, 0x12, 0x00, 0x00, k0,   k1,   0x00, 0x00,
@@ -57,16 +57,16 @@ TEST(OtaHeader, ImageCopyWordsByteForByte) {
 
 TEST(OtaHeader, ModesDifferOnlyInTheirFlags) {
     Bytes image = make_image(5000, "fw-1.2");
-    Bytes copy = build_header(PackMode::image_copy, image);
+    Bytes copy = build_header(OtaMode::image_copy, image);
 
-    Bytes remap = build_header(PackMode::flash_remapping, image);
+    Bytes remap = build_header(OtaMode::flash_remapping, image);
     EXPECT_EQ(differing_offsets(copy, remap), (std::vector<size_t>{0x40, 0x41, 0x42, 0x43, 0x64, 0x65, 0x66, 0x67}));
     EXPECT_EQ(Bytes(remap.begin() + 0x40, remap.begin() + 0x44), Bytes(4, 0x00));
     EXPECT_EQ(Bytes(remap.begin() + 0x64, remap.begin() + 0x68), (Bytes{0x00, 0x5A, 0xA5, 0xA5}));
 
     // A compressed payload rewrites only the payload words; the image words stay.
     OtaHeader compressed;
-    ota_header_start(compressed, PackMode::image_compress);
+    ota_header_start(compressed, OtaMode::image_compress);
     ota_header_stamp(compressed);
     ota_header_set_image_size(compressed, 5000);
     ota_header_set_image_crc(compressed, CRC16_XMODEM(image.data(), image.size()));
@@ -110,7 +110,7 @@ TEST(OtaHeader, LabelStaysInsideImageAndField) {
         Bytes expected(32, 0xFF);
         std::copy(c.expected.begin(), c.expected.end(), expected.begin());
         expected[c.expected.size()] = 0x00;
-        Bytes header = build_header(PackMode::image_copy, c.image);
+        Bytes header = build_header(OtaMode::image_copy, c.image);
         EXPECT_EQ(label_field(header), expected) << c.name;
         // Nothing around the field moves.
         EXPECT_EQ(Bytes(header.begin() + 0x40, header.begin() + 0x48), Bytes(8, 0xFF)) << c.name;

@@ -299,7 +299,7 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
 TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
     OtaHeader header;
-    ota_header_start(header, PackMode::image_copy);
+    ota_header_start(header, OtaMode::image_copy);
     ota_header_stamp(header);
     ota_header_set_image_size(header, uint32_t{3} << 29);  // 1.5 GiB of zeros
     ota_header_set_image_crc(header, 0);
@@ -367,7 +367,7 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
                                                      " -T1 --lzma2=preset=0,dict=32KiB --check=crc32"});
     ASSERT_EQ(xz.status, 0);
     OtaHeader header;
-    ota_header_start(header, PackMode::image_compress);
+    ota_header_start(header, OtaMode::image_compress);
     ota_header_stamp(header);
     ota_header_set_image_size(header, UINT32_MAX);
     ota_header_set_label(header, nullptr, 0);
@@ -379,7 +379,7 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     write_file(dir / "bomb.ota.bin", bomb);
 
     // A valid image_copy file of 4 GiB - 1 zero bytes, sparse.
-    ota_header_start(header, PackMode::image_copy);
+    ota_header_start(header, OtaMode::image_copy);
     ota_header_stamp(header);
     ota_header_set_image_size(header, UINT32_MAX);
     ota_header_set_image_crc(header, 0);

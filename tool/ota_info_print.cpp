@@ -35,15 +35,16 @@ std::string ota_listing(const std::string& file, const OtaReport& r) {
         magic += r.magic == kOtaMagicText ? " (expected)" : " (expected " + quoted(kOtaMagicText) + ")";
         text += line("magic", magic);
         text += line("label", quoted(printable(r.label)));
-        text += line("mode", r.mode);
+        text += line("mode", ota_report_mode_name(r));
         text += line("payload_size", size_text(r.payload_size) + ", file has " + size_text(r.computed.payload_size));
         text += line("payload_crc", hex(r.payload_crc) + ", computed " + hex(r.computed.payload_crc));
         std::string image_size = r.computed.image_size ? size_text(*r.computed.image_size) : "unknown";
         std::string image_crc = r.computed.image_crc ? hex(*r.computed.image_crc) : "unknown";
-        const char* how = r.mode == "image_compress" ? ", decoded " : ", computed ";
+        const bool compressed = r.mode == OtaMode::image_compress;
+        const char* how = compressed ? ", decoded " : ", computed ";
         text += line("image_size", size_text(r.image_size) + how + image_size);
         text += line("image_crc", hex(r.image_crc) + ", computed " + image_crc);
-        if (r.mode == "image_compress") text += line("xz_check", r.xz_check.empty() ? "unknown" : r.xz_check);
+        if (compressed) text += line("xz_check", r.xz_check.empty() ? "unknown" : r.xz_check);
     }
     for (const auto& problem : r.problems) text += line("problem", problem);
     std::string verdict = r.valid()       ? "valid"
@@ -64,7 +65,7 @@ nlohmann::ordered_json json_object(const std::string& file, const OtaReport& r) 
     nlohmann::ordered_json json = {
         {"file", printable(file)},
         {"valid", r.valid()},
-        {"mode", r.mode},
+        {"mode", ota_report_mode_name(r)},
         {"magic", printable(r.magic)},
         {"label", printable(r.label)},
         {"payload_size", r.payload_size},

@@ -68,7 +68,7 @@ int fail(const char* line, const std::string& subject, const std::string& reason
 
 // Everything a run holds once the image is being read.
 struct Run {
-    PackMode mode;
+    OtaMode mode;
     std::string input_path;
     std::string output_path;
     InputFile input;
@@ -93,12 +93,12 @@ void stop_writing(Run& run) {
 }
 
 uint8_t* next_chunk(Run& run) {
-    return run.mode == PackMode::image_compress ? run.chunk : write_behind_buffer(run.copied);
+    return run.mode == OtaMode::image_compress ? run.chunk : write_behind_buffer(run.copied);
 }
 
 // Passes one chunk of the image on to the OTA file; xz reads the file itself.
 void pass_on(Run& run, size_t size) {
-    if (run.writing && run.mode != PackMode::image_compress) write_behind_submit(run.copied, size);
+    if (run.writing && run.mode != OtaMode::image_compress) write_behind_submit(run.copied, size);
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -149,7 +149,7 @@ int stream(Run& run) {
             stop_writing(run);
         }
     }
-    if (run.writing && run.mode == PackMode::image_compress) {
+    if (run.writing && run.mode == OtaMode::image_compress) {
         // xz reads the image through a descriptor of its own, while the tool
         // reads and checksums it; the stream's check ties the two together.
         int xz_input = -1;
@@ -168,7 +168,7 @@ int stream(Run& run) {
         stop_writing(run);
         return fail(kSayFileReadError, run.input_path, error);
     }
-    if (run.writing && run.mode == PackMode::image_compress) {
+    if (run.writing && run.mode == OtaMode::image_compress) {
         compressed_finish(run.compressed, run.out, run.image_size, ota_header_word(run.header, kOtaImageCrc),
                           run.failure);
         // xz read the file until it was done: the file must not have changed until then.
@@ -181,14 +181,14 @@ int stream(Run& run) {
     }
     std::printf("image crc:%s\n", hex(ota_header_word(run.header, kOtaImageCrc)).c_str());
 
-    if (run.writing && run.mode != PackMode::image_compress && !write_behind_finish(run.copied, error)) {
+    if (run.writing && run.mode != OtaMode::image_compress && !write_behind_finish(run.copied, error)) {
         pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
     }
     if (run.failure.line != nullptr || !finish_output(run)) {
         stop_writing(run);
         return fail(run.failure);
     }
-    if (run.mode == PackMode::image_compress) {
+    if (run.mode == OtaMode::image_compress) {
         std::printf("compress image size:%s\n", hex(ota_header_word(run.header, kOtaPayloadSize)).c_str());
         std::printf("compress image crc:%s\n", hex(ota_header_word(run.header, kOtaPayloadCrc)).c_str());
     }

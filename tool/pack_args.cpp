@@ -7,14 +7,7 @@
 
 namespace {
 
-constexpr const char* kKeywords[] = {"image_copy", "image_compress", "flash_remapping"};
-
-std::optional<PackMode> match_mode(const std::string& keyword) {
-    if (keyword == "image_copy") return PackMode::image_copy;
-    if (keyword == "image_compress") return PackMode::image_compress;
-    if (keyword == "flash_remapping") return PackMode::flash_remapping;
-    return std::nullopt;
-}
+constexpr OtaMode kModes[] = {OtaMode::image_copy, OtaMode::image_compress, OtaMode::flash_remapping};
 
 // Edits (insert, delete, replace) from a to b, ignoring case.
 size_t distance(const std::string& a, const std::string& b) {
@@ -34,9 +27,9 @@ size_t distance(const std::string& a, const std::string& b) {
 }
 
 std::string unknown_mode(const std::string& keyword) {
-    const char* nearest = kKeywords[0];
-    for (const char* k : kKeywords) {
-        if (distance(keyword, k) < distance(keyword, nearest)) nearest = k;
+    const char* nearest = ota_mode_name(kModes[0]);
+    for (OtaMode mode : kModes) {
+        if (distance(keyword, ota_mode_name(mode)) < distance(keyword, nearest)) nearest = ota_mode_name(mode);
     }
     // Only a keyword within a few slips is a likely meant one.
     if (distance(keyword, nearest) <= 4) return "unknown mode " + single_quoted(keyword) + " (did you mean " + nearest + "?)";
@@ -86,12 +79,12 @@ PackArgs pack_parse_args(int argc, char** argv) {
     }
     if (output && output->empty()) return failure(args, "the OTA file's name (-o) is empty");
     if (positional.empty()) return failure(args, "INPUT and MODE are missing");
-    bool first_is_mode = match_mode(positional[0]).has_value();
+    bool first_is_mode = ota_mode_named(positional[0]).has_value();
     if (positional.size() == 1) {
         return failure(args, first_is_mode ? "INPUT is missing before MODE " + single_quoted(positional[0])
                                            : "MODE is missing after INPUT " + single_quoted(positional[0]));
     }
-    std::optional<PackMode> mode = match_mode(positional[1]);
+    std::optional<OtaMode> mode = ota_mode_named(positional[1]);
     if (!mode && first_is_mode) {
         return failure(args, "the arguments are swapped: INPUT comes first, then MODE (" + single_quoted(positional[0]) + ")");
     }

@@ -11,7 +11,7 @@ struct PackArgs {
     enum class Action { pack, help, version, usage_failure };
     Action action = Action::usage_failure;
     std::string input;
-    PackMode mode = PackMode::image_copy;
+    OtaMode mode = OtaMode::image_copy;
     std::string output;                  // the derived name unless -o gave one
     bool output_given = false;           // by -o
     std::string problem;                 // for a usage failure: what is wrong, naming the argument
