@@ -22,7 +22,7 @@
 
 #include "format/crc16_xmodem.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 #include <immintrin.h>
 
@@ -189,6 +189,10 @@ __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint1
 }
 
 #else
+
+// Without x86-64 and the GCC or clang intrinsics there is no carry-less
+// multiply kernel: the bitwise loop serves, and the build says so.
+#pragma message("CRC16_XMODEM: no carry-less multiply kernel for this target or compiler; the bitwise loop serves")
 
 bool crc16_xmodem_clmul_supported(bool) { return false; }
 

@@ -17,7 +17,9 @@ bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::stri
     }
     // Reads block as usual from here on.
     if (wait != 0) fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+#ifdef POSIX_FADV_SEQUENTIAL
     posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only advice: larger read-ahead
+#endif
     return true;
 }
 
@@ -47,6 +49,16 @@ static bool same_time(const struct timespec& a, const struct timespec& b) {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
+// The modification and status change times, to the nanosecond where the
+// system keeps them.
+static bool same_times(const struct stat& a, const struct stat& b) {
+#ifdef __APPLE__
+    return same_time(a.st_mtimespec, b.st_mtimespec) && same_time(a.st_ctimespec, b.st_ctimespec);
+#else
+    return same_time(a.st_mtim, b.st_mtim) && same_time(a.st_ctim, b.st_ctim);
+#endif
+}
+
 bool input_read_whole(const InputFile& in, std::string& error) {
     uint8_t probe;
     size_t more;
@@ -70,7 +82,7 @@ bool input_unchanged(const InputFile& in, std::string& error) {
         error = "file changed size while it was read";
         return false;
     }
-    if (!same_time(now.st_mtim, in.st.st_mtim) || !same_time(now.st_ctim, in.st.st_ctim)) {
+    if (!same_times(now, in.st)) {
         error = "file changed while it was read";
         return false;
     }

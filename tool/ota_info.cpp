@@ -163,10 +163,26 @@ struct Extraction {
 
 int extraction_fd(const Extraction& x) { return x.held >= 0 ? x.held : x.out.fd; }
 
+// A temporary file with no name, so that nothing is left whatever ends the
+// run: Linux makes one unnamed; elsewhere it is named and unlinked at once.
+int unnamed_temp_file(const std::string& dir) {
+#ifdef O_TMPFILE
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+#endif
+    std::string name = dir + "/.ota_info.XXXXXX";
+    int fd_named = mkstemp(name.data());
+    if (fd_named >= 0) {
+        unlink(name.c_str());
+        fcntl(fd_named, F_SETFD, FD_CLOEXEC);
+    }
+    return fd_named;
+}
+
 bool extraction_begin(Extraction& x, std::string& error) {
     if (x.raw != "-") return output_begin(x.raw, x.out, error);
     const char* dir = std::getenv("TMPDIR");
-    x.held = open(dir != nullptr && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    x.held = unnamed_temp_file(dir != nullptr && *dir ? dir : "/tmp");
     if (x.held < 0) error = std::strerror(errno);
     return x.held >= 0;
 }

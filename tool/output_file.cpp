@@ -1,7 +1,9 @@
 #include "tool/output_file.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
+#ifdef __APPLE__
+#include <sys/random.h>  // getentropy
+#endif
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -48,7 +50,7 @@ std::string temp_name(const std::string& path) {
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     base = base.substr(0, NAME_MAX - 8);
     uint8_t random[6];
-    if (getrandom(random, sizeof random, GRND_NONBLOCK) != sizeof random) {
+    if (getentropy(random, sizeof random) != 0) {
         struct timespec now;
         clock_gettime(CLOCK_MONOTONIC, &now);
         uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;

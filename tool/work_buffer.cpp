@@ -38,7 +38,9 @@ bool work_buffer_reserve(WorkBuffer& buffer, size_t size, std::string& error) {
         if (head > 0) munmap(start, head);
         munmap(start + head + mapped, slack - head);
         start += head;
+#ifdef MADV_HUGEPAGE
         madvise(start, size, MADV_HUGEPAGE);  // only advice: without it the buffer still works
+#endif
     }
     buffer.data = start;
     buffer.size = size;

@@ -96,10 +96,13 @@ bool spawn(XzChild& xz, int child_in, int child_out, std::string& error) {
 
 bool xz_start(XzChild& xz, int input_fd, std::string& error) {
     int from_xz[2];
-    if (pipe2(from_xz, O_CLOEXEC) != 0) {
+    if (pipe(from_xz) != 0) {
         error = std::strerror(errno);
         return false;
     }
+    // Neither end may leak into xz beyond the one it is given as stdout.
+    fcntl(from_xz[0], F_SETFD, FD_CLOEXEC);
+    fcntl(from_xz[1], F_SETFD, FD_CLOEXEC);
     bool started = spawn(xz, input_fd, from_xz[1], error);
     // Only xz holds the writing end: we see the end of its output.
     close(from_xz[1]);
