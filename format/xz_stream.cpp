@@ -68,6 +68,14 @@ void free_filters(XzStream& xz) {
     }
 }
 
+// Frees what liblzma holds; the stream can be released again.
+void release(XzStream& xz) {
+    lzma_end(&xz.decoder);
+    lzma_index_hash_end(xz.index, nullptr);
+    xz.index = nullptr;
+    free_filters(xz);
+}
+
 // Gathers a fixed-size field that may straddle chunks; true once whole.
 bool gather(XzStream& xz, const uint8_t*& data, size_t& size) {
     size_t take = std::min(size, xz.field_size - xz.field_have);
@@ -224,9 +232,8 @@ void xz_stream_feed(XzStream& xz, const uint8_t* data, size_t size) {
 
 bool xz_stream_end(XzStream& xz) {
     if (xz.part != XzStream::Part::after) stop(xz, "xz stream truncated");
-    lzma_end(&xz.decoder);
-    lzma_index_hash_end(xz.index, nullptr);
-    xz.index = nullptr;
-    free_filters(xz);
+    release(xz);
     return !xz.stopped;
 }
+
+XzStream::~XzStream() { release(*this); }

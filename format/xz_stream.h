@@ -51,6 +51,11 @@ struct XzStream {
     size_t field_have = 0;
     size_t field_size = 0;
     uint8_t out[64 << 10]{};
+
+    XzStream() = default;
+    XzStream(const XzStream&) = delete;
+    XzStream& operator=(const XzStream&) = delete;
+    ~XzStream();  // releases liblzma's state
 };
 
 void xz_stream_begin(XzStream& xz, const XzStreamLimits& limits, ByteSink sink);

@@ -67,13 +67,9 @@ void cleanup_install_handlers() {
 #endif
 }
 
-sigset_t cleanup_hold_signals() {
-    sigset_t previous;
-    sigprocmask(SIG_BLOCK, &g_handled, &previous);
-    return previous;
-}
+SignalHold::SignalHold() { sigprocmask(SIG_BLOCK, &g_handled, &previous_); }
 
-void cleanup_release_signals(const sigset_t& previous) { sigprocmask(SIG_SETMASK, &previous, nullptr); }
+SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
 
 void cleanup_register_file(const std::string& path) {
     cleanup_forget_file();
@@ -91,9 +87,8 @@ void cleanup_register_child(pid_t pid) { g_child = pid; }
 void cleanup_forget_child() { g_child = -1; }
 
 void cleanup_now() {
-    sigset_t previous = cleanup_hold_signals();
+    SignalHold hold;
     undo();
     cleanup_forget_file();
     cleanup_forget_child();
-    cleanup_release_signals(previous);
 }

@@ -16,12 +16,28 @@
 
 void cleanup_install_handlers();
 
-// Holds the handled signals back until released, so that a file or a child
-// is never made without being registered, nor removed while still
-// registered. Returns the mask to release with, which is also the one a
-// child should get.
-sigset_t cleanup_hold_signals();
-void cleanup_release_signals(const sigset_t& previous);
+// Holds the handled signals back for as long as it lives, so that a file or
+// a child is never made without being registered, nor removed while still
+// registered:
+//
+//     {
+//         SignalHold hold;
+//         fd = open(temp, ...);
+//         if (fd >= 0) cleanup_register_file(temp);
+//     }  // a signal that came meanwhile is delivered here, and finds the file registered
+class SignalHold {
+public:
+    SignalHold();
+    ~SignalHold();
+    SignalHold(const SignalHold&) = delete;
+    SignalHold& operator=(const SignalHold&) = delete;
+
+    // The mask from before the hold, which is also the one a child should get.
+    const sigset_t& previous() const { return previous_; }
+
+private:
+    sigset_t previous_;
+};
 
 void cleanup_register_file(const std::string& path);
 void cleanup_forget_file();

@@ -32,8 +32,11 @@ bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::st
         return false;
     }
     fd = again.fd;
+    again.fd = -1;  // now the caller's
     return true;
 }
+
+InputFile::~InputFile() { file_close(fd); }
 
 bool path_size(const std::string& path, uint64_t& size, std::string& error) {
     struct stat st;

@@ -13,6 +13,11 @@
 struct InputFile {
     int fd = -1;
     struct stat st = {};
+
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();  // closes the file
 };
 
 // Whether opening a FIFO waits for its writer, as a reader of streams does,

@@ -153,12 +153,15 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
 // Where an extracted image goes while it is checked: a temporary file beside
 // RAW, renamed into place, or for standard output an unnamed temporary file,
 // copied out only once the image is known to be valid.
+// Whatever was not put in place is removed when it goes.
 struct Extraction {
     std::string raw;
     OutputFile out;  // RAW
     int held = -1;   // standard output's unnamed file
     bool failed = false;
     std::string error;
+
+    ~Extraction() { file_close(held); }
 };
 
 int extraction_fd(const Extraction& x) { return x.held >= 0 ? x.held : x.out.fd; }
@@ -209,11 +212,6 @@ bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& 
         if (got == 0) return true;
         if (!file_write_all(STDOUT_FILENO, chunk.data(), got, error)) return false;
     }
-}
-
-void extraction_abandon(Extraction& x) {
-    output_abandon(x.out);
-    file_close(x.held);
 }
 
 // Why RAW may not be written, or empty. A symbolic link into /dev or /proc
@@ -300,17 +298,13 @@ Checked check_file(const Options& options, const std::string& file, std::vector<
     std::string error;
     InputFile in;
     if (!input_open(file, FifoOpen::wait_for_writer, in, error)) return unreadable(options, file, error, report_to);
-    if (S_ISDIR(in.st.st_mode)) {
-        file_close(in.fd);
-        return unreadable(options, file, std::strerror(EISDIR), report_to);
-    }
+    if (S_ISDIR(in.st.st_mode)) return unreadable(options, file, std::strerror(EISDIR), report_to);
     Extraction extraction;
     ByteSink sink;
     if (options.extract) {
         extraction.raw = *options.extract;
         std::string refusal = extraction.raw == "-" ? "" : raw_refusal(extraction.raw, in);
         if (!refusal.empty() || !extraction_begin(extraction, error)) {
-            file_close(in.fd);
             return {complain(extraction.raw, refusal.empty() ? error : refusal), false};
         }
         sink = [&extraction](const uint8_t* data, size_t size) { extraction_write(extraction, data, size); };
@@ -320,12 +314,7 @@ Checked check_file(const Options& options, const std::string& file, std::vector<
     OtaVerify verify;
     ota_verify_begin(verify, limits, sink);
     uint64_t file_size = 0;
-    bool read_ok = feed_file(in, verify, chunk, file_size, error);
-    file_close(in.fd);
-    if (!read_ok) {
-        extraction_abandon(extraction);
-        return unreadable(options, file, error, report_to);
-    }
+    if (!feed_file(in, verify, chunk, file_size, error)) return unreadable(options, file, error, report_to);
     ota_verify_end(verify, file_size);
 
     const OtaReport& report = verify.report;
@@ -335,13 +324,10 @@ Checked check_file(const Options& options, const std::string& file, std::vector<
 
     if (!options.extract) return {report.valid() ? kValid : kInvalid, true};
     if (!report.valid()) {
-        extraction_abandon(extraction);
         complain(file, "not extracted: the file has problems");
         return {kInvalid, true};
     }
-    bool committed = extraction_commit(extraction, chunk, error);
-    extraction_abandon(extraction);
-    if (!committed) return {complain(extraction.raw, error), true};
+    if (!extraction_commit(extraction, chunk, error)) return {complain(extraction.raw, error), true};
     return {kValid, true};
 }
 

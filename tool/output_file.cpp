@@ -70,11 +70,13 @@ bool output_begin(const std::string& path, OutputFile& out, std::string& error) 
     if (!replaced_mode(path, mode, replaces, error)) return false;
     for (int attempt = 0; attempt < 100 && out.fd < 0; attempt++) {
         out.temp_path = temp_name(path);
-        sigset_t previous = cleanup_hold_signals();
-        out.fd = open(out.temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        int open_errno = errno;
-        if (out.fd >= 0) cleanup_register_file(out.temp_path);
-        cleanup_release_signals(previous);
+        int open_errno;
+        {
+            SignalHold hold;
+            out.fd = open(out.temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            open_errno = errno;
+            if (out.fd >= 0) cleanup_register_file(out.temp_path);
+        }
         if (out.fd < 0 && open_errno != EEXIST) {
             error = std::strerror(open_errno);
             return false;
@@ -115,16 +117,14 @@ bool output_close(OutputFile& out, std::string& error) {
 }
 
 bool output_rename(OutputFile& out, std::string& error) {
-    sigset_t previous = cleanup_hold_signals();
-    bool ok = rename(out.temp_path.c_str(), out.path.c_str()) == 0;
-    if (ok) {
-        cleanup_forget_file();
-        out.temp_path.clear();
-    } else {
+    SignalHold hold;
+    if (rename(out.temp_path.c_str(), out.path.c_str()) != 0) {
         error = std::strerror(errno);
+        return false;
     }
-    cleanup_release_signals(previous);
-    return ok;
+    cleanup_forget_file();
+    out.temp_path.clear();
+    return true;
 }
 
 bool output_is_file(const std::string& path, const std::string& input) {
@@ -136,9 +136,10 @@ bool output_is_file(const std::string& path, const std::string& input) {
 void output_abandon(OutputFile& out) {
     file_close(out.fd);
     if (out.temp_path.empty()) return;
-    sigset_t previous = cleanup_hold_signals();
+    SignalHold hold;
     unlink(out.temp_path.c_str());
     cleanup_forget_file();
     out.temp_path.clear();
-    cleanup_release_signals(previous);
 }
+
+OutputFile::~OutputFile() { output_abandon(*this); }

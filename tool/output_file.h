@@ -13,6 +13,11 @@ struct OutputFile {
     std::string path;       // the name it will have
     std::string temp_path;  // where it is written until then
     int fd = -1;
+
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();  // abandons a file that was not renamed into place
 };
 
 // Creates the temporary file, with the permission bits of the file it will

@@ -247,10 +247,7 @@ int pack(int argc, char** argv) {
     // A FIFO, device or directory has no size that tells its content.
     if (!S_ISREG(run.input.st.st_mode)) return fail(kSayFileReadError, run.input_path, "not a regular file");
 
-    int status = stream(run);
-    file_close(run.input.fd);
-    work_buffer_release(run.memory);
-    return status;
+    return stream(run);
 }
 
 }  // namespace

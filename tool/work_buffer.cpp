@@ -52,3 +52,5 @@ void work_buffer_release(WorkBuffer& buffer) {
     buffer.data = nullptr;
     buffer.size = 0;
 }
+
+WorkBuffer::~WorkBuffer() { work_buffer_release(*this); }

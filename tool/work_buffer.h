@@ -11,6 +11,11 @@
 struct WorkBuffer {
     uint8_t* data = nullptr;
     size_t size = 0;
+
+    WorkBuffer() = default;
+    WorkBuffer(const WorkBuffer&) = delete;
+    WorkBuffer& operator=(const WorkBuffer&) = delete;
+    ~WorkBuffer();  // releases the memory
 };
 
 // Makes the buffer hold `size` bytes.

@@ -29,14 +29,13 @@ void write_in_turn(WriteBehind& wb) {
 
 void write_behind_start(WriteBehind& wb, OutputFile& out) {
     wb.out = &out;
-    sigset_t previous = cleanup_hold_signals();
+    SignalHold hold;
     try {
         wb.writer = std::thread(write_in_turn, std::ref(wb));  // inherits the held mask
     } catch (const std::system_error&) {
         // No thread to be had (a process or memory limit): the caller's
         // thread writes each chunk as it is submitted.
     }
-    cleanup_release_signals(previous);
 }
 
 uint8_t* write_behind_buffer(WriteBehind& wb) {

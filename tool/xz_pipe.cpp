@@ -68,7 +68,7 @@ bool spawn(XzChild& xz, int child_in, int child_out, std::string& error) {
     posix_spawn_file_actions_adddup2(&actions, child_out, 1);
     // xz gets the signal mask the tool had, and SIGPIPE and SIGXFSZ at their
     // defaults, which the tool ignores for itself.
-    sigset_t previous = cleanup_hold_signals();
+    SignalHold hold;
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
@@ -76,12 +76,11 @@ bool spawn(XzChild& xz, int child_in, int child_out, std::string& error) {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setsigmask(&attr, &previous);
+    posix_spawnattr_setsigmask(&attr, &hold.previous());
     posix_spawnattr_setsigdefault(&attr, &defaults);
 
     int rc = posix_spawnp(&xz.pid, xz_name, &actions, &attr, argv, env.data());
     if (rc == 0) cleanup_register_child(xz.pid);
-    cleanup_release_signals(previous);
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
@@ -133,3 +132,5 @@ void xz_abort(XzChild& xz) {
     std::string ignored;
     reap(xz, nullptr, ignored);
 }
+
+XzChild::~XzChild() { xz_abort(*this); }

@@ -14,6 +14,11 @@
 struct XzChild {
     pid_t pid = -1;
     int out_fd = -1;  // xz's standard output, until the stream ends
+
+    XzChild() = default;
+    XzChild(const XzChild&) = delete;
+    XzChild& operator=(const XzChild&) = delete;
+    ~XzChild();  // kills and reaps an xz still running
 };
 
 // Starts `xz -T1 --lzma2=dict=32KiB --check=crc32 -c`, found on the search
