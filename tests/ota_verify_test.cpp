@@ -1,5 +1,5 @@
 // Reading OTA files back: files made by image_gen_header, then damaged.
-#include "format/ota_verify.h"
+#include "verify/ota_verify.h"
 
 #include <gtest/gtest.h>
 

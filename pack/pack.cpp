@@ -1,4 +1,4 @@
-#include "tool/pack.h"
+#include "pack/pack.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,12 +8,12 @@
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
 #include "format/ota_header.h"
-#include "tool/cleanup.h"
-#include "tool/diagnostic.h"
-#include "tool/file_io.h"
-#include "tool/pack_args.h"
-#include "tool/work_buffer.h"
-#include "tool/write_behind.h"
+#include "sys/signals.h"
+#include "sys/diagnostic.h"
+#include "sys/file_io.h"
+#include "pack/pack_args.h"
+#include "sys/work_buffer.h"
+#include "pack/write_behind.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "format/ota_verify.h"
+#include "verify/ota_verify.h"
 
 #include <algorithm>
 #include <cstring>

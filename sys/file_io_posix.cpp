@@ -1,4 +1,4 @@
-#include "tool/file_io.h"
+#include "sys/file_io.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "format/ota_header.h"
-#include "format/xz_stream.h"
+#include "verify/xz_stream.h"
 
 struct OtaVerifyLimits {
     uint64_t max_image_size = UINT32_MAX;  // decoding stops past this many bytes

@@ -1,5 +1,5 @@
 #include "format/crc16_xmodem.h"
-#include "tool/pack.h"
+#include "pack/pack.h"
 
 namespace {
 

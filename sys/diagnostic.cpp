@@ -1,4 +1,4 @@
-#include "tool/diagnostic.h"
+#include "sys/diagnostic.h"
 
 #include <cstdio>
 

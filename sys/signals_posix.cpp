@@ -1,4 +1,4 @@
-#include "tool/cleanup.h"
+#include "sys/signals.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

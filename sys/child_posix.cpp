@@ -1,4 +1,4 @@
-#include "tool/xz_pipe.h"
+#include "sys/child.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tool/cleanup.h"
-#include "tool/file_io.h"
+#include "sys/signals.h"
+#include "sys/file_io.h"
 
 extern char** environ;
 

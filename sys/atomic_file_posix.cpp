@@ -1,4 +1,4 @@
-#include "tool/output_file.h"
+#include "sys/atomic_file.h"
 
 #include <fcntl.h>
 #ifdef __APPLE__
@@ -12,8 +12,8 @@
 #include <climits>
 #include <cstring>
 
-#include "tool/cleanup.h"
-#include "tool/file_io.h"
+#include "sys/signals.h"
+#include "sys/file_io.h"
 
 namespace {
 

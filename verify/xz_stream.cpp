@@ -1,4 +1,4 @@
-#include "format/xz_stream.h"
+#include "verify/xz_stream.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "format/ota_verify.h"
+#include "verify/ota_verify.h"
 
 std::string ota_listing(const std::string& file, const OtaReport& report);
 std::string ota_json(const std::string& file, const OtaReport& report);

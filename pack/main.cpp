@@ -1,6 +1,6 @@
 // image_gen_header INPUT MODE: packs a raw flash image into an OTA file.
-#include "tool/pack.h"
-#include "tool/process_setup.h"
+#include "pack/pack.h"
+#include "sys/process.h"
 
 int main(int argc, char** argv) {
     process_setup();

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "format/ota_verify.h"
-#include "tool/cleanup.h"
-#include "tool/diagnostic.h"
-#include "tool/file_io.h"
-#include "tool/ota_info_print.h"
-#include "tool/output_file.h"
-#include "tool/process_setup.h"
+#include "verify/ota_verify.h"
+#include "sys/signals.h"
+#include "sys/diagnostic.h"
+#include "sys/file_io.h"
+#include "info/report_print.h"
+#include "sys/atomic_file.h"
+#include "sys/process.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "tool/process_setup.h"
+#include "sys/process.h"
 
 #include <fcntl.h>
 #include <signal.h>
 
-#include "tool/cleanup.h"
+#include "sys/signals.h"
 
 void process_setup() {
     for (int fd = 0; fd <= 2; fd++) {

@@ -1,4 +1,4 @@
-#include "tool/ota_info_print.h"
+#include "info/report_print.h"
 
 #include <cstdio>
 
@@ -6,7 +6,7 @@
 
 #include "format/hex.h"
 #include "format/ota_header.h"
-#include "tool/diagnostic.h"
+#include "sys/diagnostic.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tool/work_buffer.h"
+#include "sys/work_buffer.h"
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -12,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "tool/output_file.h"
+#include "sys/atomic_file.h"
 
 struct WriteBehind {
     OutputFile* out = nullptr;

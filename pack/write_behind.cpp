@@ -1,8 +1,8 @@
-#include "tool/write_behind.h"
+#include "pack/write_behind.h"
 
 #include <system_error>
 
-#include "tool/cleanup.h"
+#include "sys/signals.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "format/xz_stream.h"
-#include "tool/output_file.h"
-#include "tool/xz_pipe.h"
+#include "verify/xz_stream.h"
+#include "sys/atomic_file.h"
+#include "sys/child.h"
 
 // The lines the run prints, on standard output. A failure prints one line
 // and ends the run with kPackFailure.

@@ -1,9 +1,9 @@
-#include "tool/pack_args.h"
+#include "pack/pack_args.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "tool/diagnostic.h"
+#include "sys/diagnostic.h"
 
 namespace {
 
