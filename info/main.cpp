@@ -156,7 +156,7 @@ bool parse_arguments(int argc, char** argv, Options& options, int& status) {
 // Whatever was not put in place is removed when it goes.
 struct Extraction {
     std::string raw;
-    OutputFile out;  // RAW
+    AtomicFile out;  // RAW
     int held = -1;   // standard output's unnamed file
     bool failed = false;
     std::string error;

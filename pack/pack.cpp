@@ -3,25 +3,25 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
 #include "format/ota_header.h"
-#include "sys/signals.h"
+#include "pack/failure.h"
+#include "pack/pack_args.h"
+#include "pack/payload.h"
+#include "sys/atomic_file.h"
 #include "sys/diagnostic.h"
 #include "sys/file_io.h"
-#include "pack/pack_args.h"
+#include "sys/signals.h"
 #include "sys/work_buffer.h"
-#include "pack/write_behind.h"
 
 namespace {
 
-// The image is read, checksummed and passed on a chunk at a time, so memory
-// stays the same whatever its size. The first chunk must hold the label slot.
 // A run's memory is two chunks: both chunks of the write-behind, or the image
 // chunk and the stream coming back from xz.
-constexpr size_t kChunkSize = size_t{1} << 20;
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
 const char kUsage[] =
@@ -66,7 +66,8 @@ int fail(const char* line, const std::string& subject, const std::string& reason
     return fail(failure);
 }
 
-// Everything a run holds once the image is being read.
+// Everything a run holds once the image is being read. Members are released
+// in reverse: the writer stops before the memory and the file it uses go.
 struct Run {
     OtaMode mode;
     std::string input_path;
@@ -74,31 +75,25 @@ struct Run {
     InputFile input;
     uint64_t image_size = 0;
     OtaHeader header;
-    OutputFile out;
-    bool writing = false;  // the output was created and nothing has failed since
-    WorkBuffer memory;
-    WriteBehind copied;    // the uncompressed modes: chunks are read into its buffers
-    uint8_t* chunk = nullptr;  // image_compress: chunks are read here
-    CompressedPayload compressed;
+    AtomicFile out;
+    WorkBuffer memory;                      // two chunks
+    std::unique_ptr<PayloadWriter> writer;  // none once the output has failed
     PackFailure failure;
 };
 
-// Stops writing: a failure was held.
+// The one place where the mode picks how the payload is made.
+std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
+    if (run.mode == OtaMode::image_compress) {
+        return make_xz_writer(run.out, run.input, run.input_path, run.image_size, run.memory.data, run.failure);
+    }
+    return make_copy_writer(run.out, run.memory.data);
+}
+
+// Stops writing: a failure was held. The image is still read for the lines
+// that come before the failure's.
 void stop_writing(Run& run) {
-    std::string ignored;
-    write_behind_finish(run.copied, ignored);
-    compressed_abort(run.compressed);
+    run.writer.reset();
     output_abandon(run.out);
-    run.writing = false;
-}
-
-uint8_t* next_chunk(Run& run) {
-    return run.mode == OtaMode::image_compress ? run.chunk : write_behind_buffer(run.copied);
-}
-
-// Passes one chunk of the image on to the OTA file; xz reads the file itself.
-void pass_on(Run& run, size_t size) {
-    if (run.writing && run.mode != OtaMode::image_compress) write_behind_submit(run.copied, size);
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -110,11 +105,11 @@ bool read_image(Run& run, std::string& error) {
     if (run.image_size == 0) ota_header_set_label(run.header, nullptr, 0);
     for (uint64_t done = 0; done < run.image_size;) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
-        uint8_t* chunk = next_chunk(run);
+        uint8_t* chunk = run.writer ? run.writer->buffer() : run.memory.data;
         if (!file_read_exact(run.input.fd, chunk, size, error)) return false;
         if (done == 0) ota_header_set_label(run.header, chunk, size);
         crc = crc16_xmodem_update(crc, chunk, size);
-        pass_on(run, size);
+        if (run.writer) run.writer->submit(size);
         done += size;
     }
     if (!input_read_whole(run.input, error)) return false;
@@ -137,60 +132,46 @@ bool finish_output(Run& run) {
 
 int stream(Run& run) {
     std::string error;
+    uint8_t placeholder[kOtaHeaderSize];  // room for the header, written last
+    ota_header_serialise(run.header, placeholder);
     if (!output_begin(run.output_path, run.out, error)) {
         pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
+    } else if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
+        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+        stop_writing(run);
     } else {
-        run.writing = true;
-        // Room for the header, written last, once the payload's words are known.
-        uint8_t placeholder[kOtaHeaderSize];
-        ota_header_serialise(run.header, placeholder);
-        if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
-            pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+        run.writer = make_payload_writer(run);
+        // A read failure ends the run at once; any other waits for its line's place.
+        if (run.failure.line == kSayFileReadError) {
             stop_writing(run);
+            return fail(run.failure);
         }
-    }
-    if (run.writing && run.mode == OtaMode::image_compress) {
-        // xz reads the image through a descriptor of its own, while the tool
-        // reads and checksums it; the stream's check ties the two together.
-        int xz_input = -1;
-        if (!input_reopen(run.input, run.input_path, xz_input, error)) {
-            stop_writing(run);
-            return fail(kSayFileReadError, run.input_path, error);
-        }
-        compressed_start(run.compressed, xz_input, run.image_size, run.failure);
-        file_close(xz_input);
-        if (!run.compressed.running) stop_writing(run);
-    } else if (run.writing) {
-        write_behind_start(run.copied, run.out);
+        if (run.failure.line != nullptr) stop_writing(run);
     }
 
     if (!read_image(run, error)) {
         stop_writing(run);
         return fail(kSayFileReadError, run.input_path, error);
     }
-    if (run.writing && run.mode == OtaMode::image_compress) {
-        compressed_finish(run.compressed, run.out, run.image_size, ota_header_word(run.header, kOtaImageCrc),
-                          run.failure);
-        // xz read the file until it was done: the file must not have changed until then.
-        if (!input_unchanged(run.input, error)) {
-            stop_writing(run);
-            return fail(kSayFileReadError, run.input_path, error);
-        }
-        ota_header_set_payload_size(run.header, static_cast<uint32_t>(run.compressed.size));
-        ota_header_set_payload_crc(run.header, run.compressed.crc);
+    const uint16_t image_crc = static_cast<uint16_t>(ota_header_word(run.header, kOtaImageCrc));
+    PayloadResult payload{run.image_size, image_crc};
+    if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
+    // xz reads the file until it is done: the file must hold still until then.
+    if (!input_unchanged(run.input, error)) {
+        stop_writing(run);
+        return fail(kSayFileReadError, run.input_path, error);
     }
-    std::printf("image crc:%s\n", hex(ota_header_word(run.header, kOtaImageCrc)).c_str());
+    std::printf("image crc:%s\n", hex(image_crc).c_str());
 
-    if (run.writing && run.mode != OtaMode::image_compress && !write_behind_finish(run.copied, error)) {
-        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
-    }
+    ota_header_set_payload_size(run.header, static_cast<uint32_t>(payload.size));
+    ota_header_set_payload_crc(run.header, payload.crc);
     if (run.failure.line != nullptr || !finish_output(run)) {
         stop_writing(run);
         return fail(run.failure);
     }
-    if (run.mode == OtaMode::image_compress) {
-        std::printf("compress image size:%s\n", hex(ota_header_word(run.header, kOtaPayloadSize)).c_str());
-        std::printf("compress image crc:%s\n", hex(ota_header_word(run.header, kOtaPayloadCrc)).c_str());
+    if (payload.reported) {
+        std::printf("compress image size:%s\n", hex(payload.size).c_str());
+        std::printf("compress image crc:%s\n", hex(payload.crc).c_str());
     }
     return kPackSuccess;
 }
@@ -239,10 +220,6 @@ int pack(int argc, char** argv) {
     std::printf("image size:%s\n", hex(run.image_size).c_str());
 
     if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);
-    uint8_t* halves[2] = {run.memory.data, run.memory.data + kChunkSize};
-    run.copied.buffers[0] = run.chunk = halves[0];
-    run.copied.buffers[1] = run.compressed.buffer = halves[1];
-    run.compressed.buffer_size = kChunkSize;
     if (!opened) return fail(kSayFileOpenError, run.input_path, open_error);
     // A FIFO, device or directory has no size that tells its content.
     if (!S_ISREG(run.input.st.st_mode)) return fail(kSayFileReadError, run.input_path, "not a regular file");

@@ -1,76 +1,108 @@
+// The payload of image_compress: the xz stream of the image. xz reads the
+// image file itself, through a descriptor of its own, while the run reads and
+// checksums it; the stream that comes back is written behind the header at
+// once, counted, checksummed and decoded, so it is never held whole.
+// Decoding proves the stream: it must give back exactly the bytes the run
+// read, which xz's exit status alone does not tell.
 #include "format/crc16_xmodem.h"
-#include "pack/pack.h"
+#include "pack/payload.h"
+#include "sys/atomic_file.h"
+#include "sys/child.h"
+#include "sys/file_io.h"
+#include "verify/xz_stream.h"
 
 namespace {
 
-// Takes `size` bytes of stream from the buffer into the payload.
-void take_stream(CompressedPayload& payload, OutputFile& out, size_t size, PackFailure& failure) {
-    payload.size += size;
-    if (payload.size > kMaxPayloadSize) {
-        pack_hold(failure, kSayImageTooLarge, "xz", "the stream is 4 GiB or more");
-        compressed_abort(payload);
-        return;
-    }
-    payload.crc = crc16_xmodem_update(payload.crc, payload.buffer, size);
-    xz_stream_feed(payload.check, payload.buffer, size);
-    std::string error;
-    if (!output_write(out, payload.buffer, size, error)) {
-        pack_hold(failure, kSayFileWriteError, out.path, error);
-        compressed_abort(payload);
-    }
-}
+class XzWriter : public PayloadWriter {
+public:
+    XzWriter(AtomicFile& out, uint8_t* chunks) : out_(out), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
 
-// One read of xz's output. False once xz is gone.
-bool pump(CompressedPayload& payload, OutputFile& out, PackFailure& failure) {
-    size_t got;
-    std::string error;
-    if (!xz_read(payload.xz, payload.buffer, payload.buffer_size, got, error)) {
-        payload.running = false;
-        pack_hold(failure, kSayFileOpenError, "xz", error);
-        return false;
+    // Starts xz on the image file; a failure is held.
+    void start(const InputFile& input, const std::string& input_path, uint64_t image_size, PackFailure& failure) {
+        // Decoding stops as soon as the stream gives more than the image.
+        xz_stream_begin(check_, XzStreamLimits{image_size, kXzDecoderMemoryLimit}, {});
+        std::string error;
+        int xz_input = -1;
+        if (!input_reopen(input, input_path, xz_input, error)) {
+            return pack_hold(failure, kSayFileReadError, input_path, error);
+        }
+        running_ = xz_start(xz_, xz_input, error);
+        file_close(xz_input);
+        if (!running_) pack_hold(failure, kSayFileOpenError, "xz", error);
     }
-    if (got > 0) take_stream(payload, out, got, failure);
-    return payload.running;
-}
 
-// Why the stream that came back is not the image, or empty when it is.
-std::string stream_fault(CompressedPayload& payload, uint64_t image_size, uint16_t image_crc) {
-    bool sound = xz_stream_end(payload.check) && payload.check.problems.empty();
-    if (payload.size == 0) return "it gave back nothing";
-    if (!sound) return "it gave back a bad stream: " + payload.check.problems.front();
-    if (payload.check.output_size != image_size) {
-        return "the stream decodes to " + std::to_string(payload.check.output_size) + " bytes, the image is " +
-               std::to_string(image_size);
+    // xz reads the file itself: the run's chunks only feed the checksum.
+    uint8_t* buffer() override { return image_chunk_; }
+    void submit(size_t) override {}
+
+    void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) override {
+        payload.reported = true;
+        while (running_ && !xz_output_ended(xz_)) pump(failure);
+        if (!running_) return;
+        running_ = false;
+        std::string error;
+        if (!xz_wait(xz_, error)) return pack_hold(failure, kSayFileOpenError, "xz", error);
+        std::string fault = stream_fault(image_size, image_crc);
+        if (!fault.empty()) return pack_hold(failure, kSayFileOpenError, "xz", fault);
+        payload.size = size_;
+        payload.crc = crc_;
     }
-    if (payload.check.output_crc != image_crc) return "the stream decodes to other bytes than the image";
-    return "";
-}
+
+private:
+    // One read of xz's output, taken into the payload.
+    void pump(PackFailure& failure) {
+        size_t got;
+        std::string error;
+        if (!xz_read(xz_, stream_chunk_, kChunkSize, got, error)) {
+            running_ = false;
+            return pack_hold(failure, kSayFileOpenError, "xz", error);
+        }
+        size_ += got;
+        if (size_ > kMaxPayloadSize) {
+            stop();
+            return pack_hold(failure, kSayImageTooLarge, "xz", "the stream is 4 GiB or more");
+        }
+        crc_ = crc16_xmodem_update(crc_, stream_chunk_, got);
+        xz_stream_feed(check_, stream_chunk_, got);
+        if (!output_write(out_, stream_chunk_, got, error)) {
+            stop();
+            pack_hold(failure, kSayFileWriteError, out_.path, error);
+        }
+    }
+
+    void stop() {
+        xz_abort(xz_);
+        running_ = false;
+    }
+
+    // Why the stream that came back is not the image, or empty when it is.
+    std::string stream_fault(uint64_t image_size, uint16_t image_crc) {
+        bool sound = xz_stream_end(check_) && check_.problems.empty();
+        if (size_ == 0) return "it gave back nothing";
+        if (!sound) return "it gave back a bad stream: " + check_.problems.front();
+        if (check_.output_size != image_size) {
+            return "the stream decodes to " + std::to_string(check_.output_size) + " bytes, the image is " +
+                   std::to_string(image_size);
+        }
+        if (check_.output_crc != image_crc) return "the stream decodes to other bytes than the image";
+        return "";
+    }
+
+    AtomicFile& out_;
+    uint8_t* image_chunk_;
+    uint8_t* stream_chunk_;
+    XzChild xz_;
+    bool running_ = false;
+    uint64_t size_ = 0;
+    uint16_t crc_ = 0;
+    XzStream check_;
+};
 
 }  // namespace
 
-void compressed_start(CompressedPayload& payload, int input_fd, uint64_t image_size, PackFailure& failure) {
-    // Decoding stops as soon as the stream gives more than the image.
-    xz_stream_begin(payload.check, XzStreamLimits{image_size, kXzDecoderMemoryLimit}, {});
-    std::string error;
-    payload.running = xz_start(payload.xz, input_fd, error);
-    if (!payload.running) pack_hold(failure, kSayFileOpenError, "xz", error);
-}
-
-void compressed_finish(CompressedPayload& payload, OutputFile& out, uint64_t image_size, uint16_t image_crc,
-                       PackFailure& failure) {
-    if (!payload.running) return;
-    while (!xz_output_ended(payload.xz)) {
-        if (!pump(payload, out, failure)) return;
-    }
-    payload.running = false;
-    std::string error;
-    if (!xz_wait(payload.xz, error)) return pack_hold(failure, kSayFileOpenError, "xz", error);
-    std::string fault = stream_fault(payload, image_size, image_crc);
-    if (!fault.empty()) pack_hold(failure, kSayFileOpenError, "xz", fault);
-}
-
-void compressed_abort(CompressedPayload& payload) {
-    xz_abort(payload.xz);
-    xz_stream_end(payload.check);
-    payload.running = false;
+std::unique_ptr<PayloadWriter> make_xz_writer(AtomicFile& out, const InputFile& input, const std::string& input_path,
+                                              uint64_t image_size, uint8_t* chunks, PackFailure& failure) {
+    auto writer = std::make_unique<XzWriter>(out, chunks);
+    writer->start(input, input_path, image_size, failure);
+    return writer;
 }

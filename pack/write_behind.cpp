@@ -27,7 +27,7 @@ void write_in_turn(WriteBehind& wb) {
 
 }  // namespace
 
-void write_behind_start(WriteBehind& wb, OutputFile& out) {
+void write_behind_start(WriteBehind& wb, AtomicFile& out) {
     wb.out = &out;
     SignalHold hold;
     try {

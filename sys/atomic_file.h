@@ -9,31 +9,31 @@
 #include <cstdint>
 #include <string>
 
-struct OutputFile {
+struct AtomicFile {
     std::string path;       // the name it will have
     std::string temp_path;  // where it is written until then
     int fd = -1;
 
-    OutputFile() = default;
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
-    ~OutputFile();  // abandons a file that was not renamed into place
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile();  // abandons a file that was not renamed into place
 };
 
 // Creates the temporary file, with the permission bits of the file it will
 // replace, or those of a new file (0666 less the umask). The name must be free
 // or name a regular file, directly or through a symbolic link.
-bool output_begin(const std::string& path, OutputFile& out, std::string& error);
+bool output_begin(const std::string& path, AtomicFile& out, std::string& error);
 
 // Writes at the current position; output_write_at moves it to `offset` first.
-bool output_write(OutputFile& out, const uint8_t* data, size_t size, std::string& error);
-bool output_write_at(OutputFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error);
+bool output_write(AtomicFile& out, const uint8_t* data, size_t size, std::string& error);
+bool output_write_at(AtomicFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error);
 
 // Closes the temporary file; a failure here is a failed write.
-bool output_close(OutputFile& out, std::string& error);
+bool output_close(AtomicFile& out, std::string& error);
 
 // Renames the closed temporary file over the name.
-bool output_rename(OutputFile& out, std::string& error);
+bool output_rename(AtomicFile& out, std::string& error);
 
 // True when the name `path` itself (a hard link too, but not a symbolic link,
 // which is replaced as a name) is the file that `input` names.
@@ -41,4 +41,4 @@ bool output_is_file(const std::string& path, const std::string& input);
 
 // Removes the temporary file and leaves the name as it was. Does nothing
 // once the file has been renamed or abandoned.
-void output_abandon(OutputFile& out);
+void output_abandon(AtomicFile& out);

@@ -63,7 +63,7 @@ std::string temp_name(const std::string& path) {
 
 }  // namespace
 
-bool output_begin(const std::string& path, OutputFile& out, std::string& error) {
+bool output_begin(const std::string& path, AtomicFile& out, std::string& error) {
     out.path = path;
     mode_t mode = 0;
     bool replaces;
@@ -94,11 +94,11 @@ bool output_begin(const std::string& path, OutputFile& out, std::string& error) 
     return true;
 }
 
-bool output_write(OutputFile& out, const uint8_t* data, size_t size, std::string& error) {
+bool output_write(AtomicFile& out, const uint8_t* data, size_t size, std::string& error) {
     return file_write_all(out.fd, data, size, error);
 }
 
-bool output_write_at(OutputFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
+bool output_write_at(AtomicFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
     if (lseek(out.fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
         error = std::strerror(errno);
         return false;
@@ -106,7 +106,7 @@ bool output_write_at(OutputFile& out, uint64_t offset, const uint8_t* data, size
     return file_write_all(out.fd, data, size, error);
 }
 
-bool output_close(OutputFile& out, std::string& error) {
+bool output_close(AtomicFile& out, std::string& error) {
     int fd = out.fd;
     out.fd = -1;
     if (close(fd) != 0) {
@@ -116,7 +116,7 @@ bool output_close(OutputFile& out, std::string& error) {
     return true;
 }
 
-bool output_rename(OutputFile& out, std::string& error) {
+bool output_rename(AtomicFile& out, std::string& error) {
     SignalHold hold;
     if (rename(out.temp_path.c_str(), out.path.c_str()) != 0) {
         error = std::strerror(errno);
@@ -133,7 +133,7 @@ bool output_is_file(const std::string& path, const std::string& input) {
            out_st.st_ino == in_st.st_ino;
 }
 
-void output_abandon(OutputFile& out) {
+void output_abandon(AtomicFile& out) {
     file_close(out.fd);
     if (out.temp_path.empty()) return;
     SignalHold hold;
@@ -142,4 +142,4 @@ void output_abandon(OutputFile& out) {
     out.temp_path.clear();
 }
 
-OutputFile::~OutputFile() { output_abandon(*this); }
+AtomicFile::~AtomicFile() { output_abandon(*this); }

@@ -1,0 +1,57 @@
+// Where the image goes as it is read: the payload writer of a packing run,
+// picked once, by mode. The run reads the image a chunk at a time into the
+// writer's buffer and hands each chunk over; at the end the writer says what
+// the payload came to. Calling sequence:
+//
+//     std::unique_ptr<PayloadWriter> writer = make_payload_writer(mode, ...);
+//     while (more of the image) { read into writer->buffer(); writer->submit(size); }
+//     writer->finish(image_size, image_crc, payload, failure);
+//
+// A writer that failed (held in `failure`) takes the rest of the image and
+// drops it, so the run can still read the image for its checksum line.
+// Destroying a writer stops its work (thread joined, xz killed and reaped).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "format/ota_header.h"
+#include "pack/failure.h"
+
+struct AtomicFile;
+struct InputFile;
+
+struct PayloadResult {
+    uint64_t size = 0;
+    uint16_t crc = 0;
+    bool reported = false;  // the payload is not the image: its size and CRC get lines of their own
+};
+
+class PayloadWriter {
+public:
+    virtual ~PayloadWriter() = default;
+    // Where the next chunk of the image is to be read, kChunkSize bytes.
+    virtual uint8_t* buffer() = 0;
+    // Hands over the chunk read into buffer(), `size` bytes of it.
+    virtual void submit(size_t size) = 0;
+    // After the last chunk: completes the payload behind the header in the
+    // output and describes it. A failure is held.
+    virtual void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) = 0;
+};
+
+// The image is read, checksummed and passed on a chunk at a time, so memory
+// stays the same whatever its size. The first chunk must hold the label slot.
+constexpr size_t kChunkSize = size_t{1} << 20;
+
+// The uncompressed modes: the payload is the image, written on a second
+// thread; `chunks` is two kChunkSize buffers.
+std::unique_ptr<PayloadWriter> make_copy_writer(AtomicFile& out, uint8_t* chunks);
+
+// image_compress: xz reads the image file through a descriptor of its own and
+// its stream is written and proven as it comes back; `chunks` is two
+// kChunkSize buffers, one for the image, one for the stream. A failure to
+// start xz is held.
+std::unique_ptr<PayloadWriter> make_xz_writer(AtomicFile& out, const InputFile& input, const std::string& input_path,
+                                              uint64_t image_size, uint8_t* chunks, PackFailure& failure);
