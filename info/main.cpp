@@ -1,9 +1,5 @@
 // ota_info [options] FILE...: lists and verifies OTA files, and gives back
 // the raw image of one.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cctype>
@@ -166,27 +162,9 @@ struct Extraction {
 
 int extraction_fd(const Extraction& x) { return x.held >= 0 ? x.held : x.out.fd; }
 
-// A temporary file with no name, so that nothing is left whatever ends the
-// run: Linux makes one unnamed; elsewhere it is named and unlinked at once.
-int unnamed_temp_file(const std::string& dir) {
-#ifdef O_TMPFILE
-    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
-#endif
-    std::string name = dir + "/.ota_info.XXXXXX";
-    int fd_named = mkstemp(name.data());
-    if (fd_named >= 0) {
-        unlink(name.c_str());
-        fcntl(fd_named, F_SETFD, FD_CLOEXEC);
-    }
-    return fd_named;
-}
-
 bool extraction_begin(Extraction& x, std::string& error) {
     if (x.raw != "-") return output_begin(x.raw, x.out, error);
-    const char* dir = std::getenv("TMPDIR");
-    x.held = unnamed_temp_file(dir != nullptr && *dir ? dir : "/tmp");
-    if (x.held < 0) error = std::strerror(errno);
+    x.held = unnamed_temp_file(error);
     return x.held >= 0;
 }
 
@@ -202,15 +180,12 @@ bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& 
         return false;
     }
     if (x.held < 0) return output_close(x.out, error) && output_rename(x.out, error);
-    if (lseek(x.held, 0, SEEK_SET) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
+    if (!file_rewind(x.held, error)) return false;
     for (;;) {
         size_t got;
         if (!file_read_up_to(x.held, chunk.data(), chunk.size(), got, error)) return false;
         if (got == 0) return true;
-        if (!file_write_all(STDOUT_FILENO, chunk.data(), got, error)) return false;
+        if (!stdout_write_all(chunk.data(), got, error)) return false;
     }
 }
 
@@ -218,26 +193,9 @@ bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& 
 // (/dev/stderr, say) is part of the system, not a file to replace; the input
 // itself, under any name, is never overwritten.
 std::string raw_refusal(const std::string& raw, const InputFile& in) {
-    struct stat st;
-    if (stat(raw.c_str(), &st) == 0 && st.st_dev == in.st.st_dev && st.st_ino == in.st.st_ino) {
-        return "is the input file";
-    }
-    if (lstat(raw.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
-    std::vector<char> target(PATH_MAX);
-    ssize_t n = readlink(raw.c_str(), target.data(), target.size());
-    if (n <= 0) return "";
-    std::string path(target.data(), static_cast<size_t>(n));
-    if (path[0] != '/') path = (raw.find('/') == std::string::npos ? "." : raw.substr(0, raw.rfind('/'))) + "/" + path;
-    std::string dir = path.substr(0, path.rfind('/'));
-    if (char* real = realpath(dir.empty() ? "/" : dir.c_str(), nullptr)) {
-        dir = real;
-        std::free(real);
-    }
-    for (const char* system : {"/dev", "/proc"}) {
-        if (dir == system || dir.starts_with(std::string(system) + "/")) {
-            return std::string("is a symbolic link into ") + system + ", not replaced";
-        }
-    }
+    if (path_is_file(raw, in.stamp)) return "is the input file";
+    std::string system = path_links_into_system(raw);
+    if (!system.empty()) return "is a symbolic link into " + system + ", not replaced";
     return "";
 }
 
@@ -250,7 +208,7 @@ constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
 // (FIFO, pipe, device) is what it gives until it ends.
 bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, uint64_t& file_size,
                std::string& error) {
-    const bool regular = S_ISREG(in.st.st_mode);
+    const bool regular = in.stamp.kind == FileKind::regular;
     uint64_t total = 0;
     bool ended = false;
     for (;;) {
@@ -270,7 +228,7 @@ bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chu
         file_size = total;
         return true;
     }
-    file_size = static_cast<uint64_t>(in.st.st_size);
+    file_size = in.stamp.size;
     if (ended ? total != file_size : total > file_size) {
         error = "file changed size while it was read";
         return false;
@@ -298,7 +256,7 @@ Checked check_file(const Options& options, const std::string& file, std::vector<
     std::string error;
     InputFile in;
     if (!input_open(file, FifoOpen::wait_for_writer, in, error)) return unreadable(options, file, error, report_to);
-    if (S_ISDIR(in.st.st_mode)) return unreadable(options, file, std::strerror(EISDIR), report_to);
+    if (in.stamp.kind == FileKind::directory) return unreadable(options, file, std::strerror(EISDIR), report_to);
     Extraction extraction;
     ByteSink sink;
     if (options.extract) {

@@ -211,7 +211,7 @@ int pack(int argc, char** argv) {
     std::string open_error;
     bool opened = input_open(run.input_path, FifoOpen::no_wait, run.input, open_error);
     std::string error;
-    run.image_size = static_cast<uint64_t>(run.input.st.st_size);
+    run.image_size = run.input.stamp.size;
     if (!opened && !path_size(run.input_path, run.image_size, error)) {
         return fail(kSayFileOpenError, run.input_path, open_error);
     }
@@ -222,7 +222,7 @@ int pack(int argc, char** argv) {
     if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);
     if (!opened) return fail(kSayFileOpenError, run.input_path, open_error);
     // A FIFO, device or directory has no size that tells its content.
-    if (!S_ISREG(run.input.st.st_mode)) return fail(kSayFileReadError, run.input_path, "not a regular file");
+    if (run.input.stamp.kind != FileKind::regular) return fail(kSayFileReadError, run.input_path, "not a regular file");
 
     return stream(run);
 }

@@ -2,17 +2,25 @@
 // failure it fills `error` with the reason and leaves the printing to the caller.
 #pragma once
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+enum class FileKind { regular, directory, other };
+
+// What a file was when it was measured: which file, its kind, size and times.
+struct FileStamp {
+    uint64_t device = 0, inode = 0;
+    FileKind kind = FileKind::other;
+    uint64_t size = 0;
+    int64_t mtime_s = 0, mtime_ns = 0, ctime_s = 0, ctime_ns = 0;
+};
 
 // An input file, opened once: its size and times come from the open file, so
 // what is read is the file that was measured.
 struct InputFile {
     int fd = -1;
-    struct stat st = {};
+    FileStamp stamp;
 
     InputFile() = default;
     InputFile(const InputFile&) = delete;
@@ -52,6 +60,23 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error);
 bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error);
 
 void file_close(int& fd);
+
+// Rewinds a file to its start.
+bool file_rewind(int fd, std::string& error);
+
+// Writes all of the data to standard output.
+bool stdout_write_all(const uint8_t* data, size_t size, std::string& error);
+
+// A temporary file with no name, in TMPDIR or /tmp, so that nothing is left
+// whatever ends the run: -1 with the reason when none can be made.
+int unnamed_temp_file(std::string& error);
+
+// True when `path`, following symbolic links, is the file `stamp` measured.
+bool path_is_file(const std::string& path, const FileStamp& stamp);
+
+// The system directory ("/dev" or "/proc") that `path` points into when it is
+// a symbolic link into one, or empty.
+std::string path_links_into_system(const std::string& path);
 
 // Flushes standard output: false, with the reason, if any line was lost.
 bool stdout_flushed(std::string& error);

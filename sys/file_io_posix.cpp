@@ -1,20 +1,50 @@
 #include "sys/file_io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
+
+namespace {
+
+FileStamp stamp_of(const struct stat& st) {
+    FileStamp stamp;
+    stamp.device = static_cast<uint64_t>(st.st_dev);
+    stamp.inode = static_cast<uint64_t>(st.st_ino);
+    stamp.kind = S_ISREG(st.st_mode) ? FileKind::regular : S_ISDIR(st.st_mode) ? FileKind::directory : FileKind::other;
+    stamp.size = static_cast<uint64_t>(st.st_size);
+    // The modification and status change times, to the nanosecond where the
+    // system keeps them.
+#ifdef __APPLE__
+    stamp.mtime_s = st.st_mtimespec.tv_sec, stamp.mtime_ns = st.st_mtimespec.tv_nsec;
+    stamp.ctime_s = st.st_ctimespec.tv_sec, stamp.ctime_ns = st.st_ctimespec.tv_nsec;
+#else
+    stamp.mtime_s = st.st_mtim.tv_sec, stamp.mtime_ns = st.st_mtim.tv_nsec;
+    stamp.ctime_s = st.st_ctim.tv_sec, stamp.ctime_ns = st.st_ctim.tv_nsec;
+#endif
+    return stamp;
+}
+
+bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
+
+}  // namespace
 
 bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error) {
     int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
     in.fd = open(path.c_str(), O_RDONLY | wait | O_NOCTTY | O_CLOEXEC);
-    if (in.fd < 0 || fstat(in.fd, &in.st) != 0) {
+    struct stat st;
+    if (in.fd < 0 || fstat(in.fd, &st) != 0) {
         error = std::strerror(errno);
         file_close(in.fd);
         return false;
     }
+    in.stamp = stamp_of(st);
     // Reads block as usual from here on.
     if (wait != 0) fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
@@ -26,8 +56,7 @@ bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::stri
 bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error) {
     InputFile again;
     if (!input_open(path, FifoOpen::no_wait, again, error)) return false;
-    if (again.st.st_dev != in.st.st_dev || again.st.st_ino != in.st.st_ino) {
-        file_close(again.fd);
+    if (!same_file(again.stamp, in.stamp)) {
         error = "file changed while it was read";
         return false;
     }
@@ -48,20 +77,6 @@ bool path_size(const std::string& path, uint64_t& size, std::string& error) {
     return true;
 }
 
-static bool same_time(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The modification and status change times, to the nanosecond where the
-// system keeps them.
-static bool same_times(const struct stat& a, const struct stat& b) {
-#ifdef __APPLE__
-    return same_time(a.st_mtimespec, b.st_mtimespec) && same_time(a.st_ctimespec, b.st_ctimespec);
-#else
-    return same_time(a.st_mtim, b.st_mtim) && same_time(a.st_ctim, b.st_ctim);
-#endif
-}
-
 bool input_read_whole(const InputFile& in, std::string& error) {
     uint8_t probe;
     size_t more;
@@ -70,22 +85,24 @@ bool input_read_whole(const InputFile& in, std::string& error) {
     // More than the size: a file that grew, or one whose size does not tell
     // its content (as in /proc).
     struct stat now;
-    bool grew = fstat(in.fd, &now) != 0 || now.st_size != in.st.st_size;
+    bool grew = fstat(in.fd, &now) != 0 || static_cast<uint64_t>(now.st_size) != in.stamp.size;
     error = grew ? "file changed size while it was read" : "file holds more than its size says";
     return false;
 }
 
 bool input_unchanged(const InputFile& in, std::string& error) {
-    struct stat now;
-    if (fstat(in.fd, &now) != 0) {
+    struct stat st;
+    if (fstat(in.fd, &st) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (now.st_size != in.st.st_size) {
+    FileStamp now = stamp_of(st);
+    if (now.size != in.stamp.size) {
         error = "file changed size while it was read";
         return false;
     }
-    if (!same_times(now, in.st)) {
+    if (now.mtime_s != in.stamp.mtime_s || now.mtime_ns != in.stamp.mtime_ns || now.ctime_s != in.stamp.ctime_s ||
+        now.ctime_ns != in.stamp.ctime_ns) {
         error = "file changed while it was read";
         return false;
     }
@@ -140,4 +157,62 @@ bool stdout_flushed(std::string& error) {
 void file_close(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
+}
+
+bool file_rewind(int fd, std::string& error) {
+    if (lseek(fd, 0, SEEK_SET) == 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+bool stdout_write_all(const uint8_t* data, size_t size, std::string& error) {
+    return file_write_all(STDOUT_FILENO, data, size, error);
+}
+
+int unnamed_temp_file(std::string& error) {
+    const char* tmpdir = std::getenv("TMPDIR");
+    std::string dir = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
+    // Linux makes one unnamed; elsewhere, or where the file system cannot, it
+    // is named and unlinked at once.
+#ifdef O_TMPFILE
+    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        error = std::strerror(errno);
+        return -1;
+    }
+#endif
+    std::string name = dir + "/.ota_info.XXXXXX";
+    int named = mkstemp(name.data());
+    if (named < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    unlink(name.c_str());
+    fcntl(named, F_SETFD, FD_CLOEXEC);
+    return named;
+}
+
+bool path_is_file(const std::string& path, const FileStamp& stamp) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && same_file(stamp_of(st), stamp);
+}
+
+std::string path_links_into_system(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
+    std::vector<char> target(PATH_MAX);
+    ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) return "";
+    std::string to(target.data(), static_cast<size_t>(n));
+    if (to[0] != '/') to = (path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/'))) + "/" + to;
+    std::string dir = to.substr(0, to.rfind('/'));
+    if (char* real = realpath(dir.empty() ? "/" : dir.c_str(), nullptr)) {
+        dir = real;
+        std::free(real);
+    }
+    for (const char* system : {"/dev", "/proc"}) {
+        if (dir == system || dir.starts_with(std::string(system) + "/")) return system;
+    }
+    return "";
 }
