@@ -1,10 +1,27 @@
 #include "verify/xz_stream.h"
 
+#include <lzma.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
+
+enum class Part { stream_header, block_start, block_header, block, index, footer, after };
+
+struct XzDecoder {
+    Part part = Part::stream_header;
+    lzma_stream_flags flags{};
+    lzma_block block{};
+    lzma_filter filters[LZMA_FILTERS_MAX + 1]{};
+    lzma_stream lzma = LZMA_STREAM_INIT;
+    lzma_index_hash* index = nullptr;
+    uint8_t field[LZMA_BLOCK_HEADER_SIZE_MAX]{};  // a header or footer being gathered
+    size_t field_have = 0;
+    size_t field_size = 0;
+    uint8_t out[64 << 10]{};
+};
 
 namespace {
 
@@ -62,7 +79,7 @@ void stop(XzStream& xz, const std::string& problem) {
 }
 
 void free_filters(XzStream& xz) {
-    for (lzma_filter& filter : xz.filters) {
+    for (lzma_filter& filter : xz.decoder->filters) {
         std::free(filter.options);
         filter = lzma_filter{LZMA_VLI_UNKNOWN, nullptr};
     }
@@ -70,49 +87,49 @@ void free_filters(XzStream& xz) {
 
 // Frees what liblzma holds; the stream can be released again.
 void release(XzStream& xz) {
-    lzma_end(&xz.decoder);
-    lzma_index_hash_end(xz.index, nullptr);
-    xz.index = nullptr;
+    lzma_end(&xz.decoder->lzma);
+    lzma_index_hash_end(xz.decoder->index, nullptr);
+    xz.decoder->index = nullptr;
     free_filters(xz);
 }
 
 // Gathers a fixed-size field that may straddle chunks; true once whole.
 bool gather(XzStream& xz, const uint8_t*& data, size_t& size) {
-    size_t take = std::min(size, xz.field_size - xz.field_have);
-    std::memcpy(xz.field + xz.field_have, data, take);
-    xz.field_have += take;
+    size_t take = std::min(size, xz.decoder->field_size - xz.decoder->field_have);
+    std::memcpy(xz.decoder->field + xz.decoder->field_have, data, take);
+    xz.decoder->field_have += take;
     data += take;
     size -= take;
-    return xz.field_have == xz.field_size;
+    return xz.decoder->field_have == xz.decoder->field_size;
 }
 
-void expect_field(XzStream& xz, XzStream::Part part, size_t size) {
-    xz.part = part;
-    xz.field_have = 0;
-    xz.field_size = size;
+void expect_field(XzStream& xz, Part part, size_t size) {
+    xz.decoder->part = part;
+    xz.decoder->field_have = 0;
+    xz.decoder->field_size = size;
 }
 
 void read_stream_header(XzStream& xz) {
-    lzma_ret ret = lzma_stream_header_decode(&xz.flags, xz.field);
+    lzma_ret ret = lzma_stream_header_decode(&xz.decoder->flags, xz.decoder->field);
     if (ret != LZMA_OK) return stop(xz, ret == LZMA_FORMAT_ERROR ? "not an xz stream" : "xz stream header " + lzma_error(ret));
-    xz.check = check_name(xz.flags.check);
-    if (xz.flags.check != LZMA_CHECK_CRC32) xz.problems.push_back("xz check is " + xz.check + ", want CRC32");
-    xz.index = lzma_index_hash_init(nullptr, nullptr);
-    if (xz.index == nullptr) return stop(xz, "xz decoder: out of memory");
-    xz.part = XzStream::Part::block_start;
+    xz.check = check_name(xz.decoder->flags.check);
+    if (xz.decoder->flags.check != LZMA_CHECK_CRC32) xz.problems.push_back("xz check is " + xz.check + ", want CRC32");
+    xz.decoder->index = lzma_index_hash_init(nullptr, nullptr);
+    if (xz.decoder->index == nullptr) return stop(xz, "xz decoder: out of memory");
+    xz.decoder->part = Part::block_start;
 }
 
 // A block's filters must be LZMA2 alone, with a dictionary the device holds.
 bool filters_allowed(XzStream& xz) {
     size_t count = 0;
-    while (count < LZMA_FILTERS_MAX && xz.filters[count].id != LZMA_VLI_UNKNOWN) count++;
-    const lzma_filter& last = xz.filters[count - 1];
+    while (count < LZMA_FILTERS_MAX && xz.decoder->filters[count].id != LZMA_VLI_UNKNOWN) count++;
+    const lzma_filter& last = xz.decoder->filters[count - 1];
     if (last.id != LZMA_FILTER_LZMA2) {
         stop(xz, "xz stream uses filter " + filter_name(last.id) + ", not LZMA2");
         return false;
     }
     if (count > 1) {
-        stop(xz, "xz stream uses filter " + filter_name(xz.filters[0].id) + " before LZMA2");
+        stop(xz, "xz stream uses filter " + filter_name(xz.decoder->filters[0].id) + " before LZMA2");
         return false;
     }
     uint32_t dictionary = static_cast<const lzma_options_lzma*>(last.options)->dict_size;
@@ -120,7 +137,7 @@ bool filters_allowed(XzStream& xz) {
         stop(xz, "xz dictionary " + size_name(dictionary) + ", at most " + size_name(kXzMaxDictionary));
         return false;
     }
-    if (lzma_raw_decoder_memusage(xz.filters) > xz.limits.memory_limit) {
+    if (lzma_raw_decoder_memusage(xz.decoder->filters) > xz.limits.memory_limit) {
         stop(xz, "xz stream needs more memory than allowed");
         return false;
     }
@@ -128,17 +145,17 @@ bool filters_allowed(XzStream& xz) {
 }
 
 void read_block_header(XzStream& xz) {
-    xz.block = lzma_block{};
-    xz.block.version = 1;
-    xz.block.check = xz.flags.check;
-    xz.block.header_size = static_cast<uint32_t>(xz.field_size);
-    xz.block.filters = xz.filters;
-    lzma_ret ret = lzma_block_header_decode(&xz.block, nullptr, xz.field);
+    xz.decoder->block = lzma_block{};
+    xz.decoder->block.version = 1;
+    xz.decoder->block.check = xz.decoder->flags.check;
+    xz.decoder->block.header_size = static_cast<uint32_t>(xz.decoder->field_size);
+    xz.decoder->block.filters = xz.decoder->filters;
+    lzma_ret ret = lzma_block_header_decode(&xz.decoder->block, nullptr, xz.decoder->field);
     if (ret != LZMA_OK) return stop(xz, "xz block header " + lzma_error(ret));
     if (!filters_allowed(xz)) return;
-    ret = lzma_block_decoder(&xz.decoder, &xz.block);
+    ret = lzma_block_decoder(&xz.decoder->lzma, &xz.decoder->block);
     if (ret != LZMA_OK) return stop(xz, "xz block " + lzma_error(ret));
-    xz.part = XzStream::Part::block;
+    xz.decoder->part = Part::block;
 }
 
 // Counts, checksums and passes on decoded bytes, up to the output limit.
@@ -148,50 +165,50 @@ void take_output(XzStream& xz, size_t size) {
     if (xz.output_size > xz.limits.max_output) {
         return stop(xz, "xz stream decodes to more than " + std::to_string(xz.limits.max_output) + " bytes");
     }
-    xz.output_crc = crc16_xmodem_update(xz.output_crc, xz.out, size);
-    if (xz.sink) xz.sink(xz.out, size);
+    xz.output_crc = crc16_xmodem_update(xz.output_crc, xz.decoder->out, size);
+    if (xz.sink) xz.sink(xz.decoder->out, size);
 }
 
 void decode_block(XzStream& xz, const uint8_t*& data, size_t& size) {
-    xz.decoder.next_in = data;
-    xz.decoder.avail_in = size;
+    xz.decoder->lzma.next_in = data;
+    xz.decoder->lzma.avail_in = size;
     for (;;) {
-        xz.decoder.next_out = xz.out;
-        xz.decoder.avail_out = sizeof xz.out;
-        lzma_ret ret = lzma_code(&xz.decoder, LZMA_RUN);
-        take_output(xz, sizeof xz.out - xz.decoder.avail_out);
+        xz.decoder->lzma.next_out = xz.decoder->out;
+        xz.decoder->lzma.avail_out = sizeof xz.decoder->out;
+        lzma_ret ret = lzma_code(&xz.decoder->lzma, LZMA_RUN);
+        take_output(xz, sizeof xz.decoder->out - xz.decoder->lzma.avail_out);
         if (xz.stopped) return;
         if (ret == LZMA_STREAM_END) {
-            ret = lzma_index_hash_append(xz.index, lzma_block_unpadded_size(&xz.block), xz.block.uncompressed_size);
+            ret = lzma_index_hash_append(xz.decoder->index, lzma_block_unpadded_size(&xz.decoder->block), xz.decoder->block.uncompressed_size);
             if (ret != LZMA_OK) return stop(xz, "xz stream " + lzma_error(ret));
             free_filters(xz);
-            xz.part = XzStream::Part::block_start;
+            xz.decoder->part = Part::block_start;
             break;
         }
         if (ret != LZMA_OK) return stop(xz, "xz stream " + lzma_error(ret));
-        if (xz.decoder.avail_in == 0 && xz.decoder.avail_out != 0) break;  // wants more input
+        if (xz.decoder->lzma.avail_in == 0 && xz.decoder->lzma.avail_out != 0) break;  // wants more input
     }
-    size_t used = size - xz.decoder.avail_in;
+    size_t used = size - xz.decoder->lzma.avail_in;
     data += used;
     size -= used;
 }
 
 void decode_index(XzStream& xz, const uint8_t*& data, size_t& size) {
     size_t used = 0;
-    lzma_ret ret = lzma_index_hash_decode(xz.index, data, &used, size);
+    lzma_ret ret = lzma_index_hash_decode(xz.decoder->index, data, &used, size);
     data += used;
     size -= used;
-    if (ret == LZMA_STREAM_END) return expect_field(xz, XzStream::Part::footer, LZMA_STREAM_HEADER_SIZE);
+    if (ret == LZMA_STREAM_END) return expect_field(xz, Part::footer, LZMA_STREAM_HEADER_SIZE);
     if (ret != LZMA_OK) stop(xz, "xz index " + lzma_error(ret == LZMA_BUF_ERROR ? LZMA_DATA_ERROR : ret));
 }
 
 void read_footer(XzStream& xz) {
     lzma_stream_flags footer;
-    lzma_ret ret = lzma_stream_footer_decode(&footer, xz.field);
+    lzma_ret ret = lzma_stream_footer_decode(&footer, xz.decoder->field);
     if (ret != LZMA_OK) return stop(xz, "xz stream footer " + lzma_error(ret));
-    if (lzma_stream_flags_compare(&xz.flags, &footer) != LZMA_OK) return stop(xz, "xz stream footer does not match its header");
-    if (footer.backward_size != lzma_index_hash_size(xz.index)) return stop(xz, "xz stream footer does not match its index");
-    xz.part = XzStream::Part::after;
+    if (lzma_stream_flags_compare(&xz.decoder->flags, &footer) != LZMA_OK) return stop(xz, "xz stream footer does not match its header");
+    if (footer.backward_size != lzma_index_hash_size(xz.decoder->index)) return stop(xz, "xz stream footer does not match its index");
+    xz.decoder->part = Part::after;
 }
 
 }  // namespace
@@ -200,40 +217,42 @@ void xz_stream_begin(XzStream& xz, const XzStreamLimits& limits, ByteSink sink) 
     xz.limits = limits;
     xz.sink = std::move(sink);
     free_filters(xz);
-    expect_field(xz, XzStream::Part::stream_header, LZMA_STREAM_HEADER_SIZE);
+    expect_field(xz, Part::stream_header, LZMA_STREAM_HEADER_SIZE);
 }
 
 void xz_stream_feed(XzStream& xz, const uint8_t* data, size_t size) {
     while (size > 0 && !xz.stopped) {
-        switch (xz.part) {
-            case XzStream::Part::stream_header:
+        switch (xz.decoder->part) {
+            case Part::stream_header:
                 if (gather(xz, data, size)) read_stream_header(xz);
                 break;
-            case XzStream::Part::block_start:
+            case Part::block_start:
                 // 0x00 starts the index, which takes that byte as its own.
                 if (data[0] == 0x00) {
-                    xz.part = XzStream::Part::index;
+                    xz.decoder->part = Part::index;
                 } else {
-                    expect_field(xz, XzStream::Part::block_header, lzma_block_header_size_decode(data[0]));
+                    expect_field(xz, Part::block_header, lzma_block_header_size_decode(data[0]));
                 }
                 break;
-            case XzStream::Part::block_header:
+            case Part::block_header:
                 if (gather(xz, data, size)) read_block_header(xz);
                 break;
-            case XzStream::Part::block: decode_block(xz, data, size); break;
-            case XzStream::Part::index: decode_index(xz, data, size); break;
-            case XzStream::Part::footer:
+            case Part::block: decode_block(xz, data, size); break;
+            case Part::index: decode_index(xz, data, size); break;
+            case Part::footer:
                 if (gather(xz, data, size)) read_footer(xz);
                 break;
-            case XzStream::Part::after: stop(xz, "data after the end of the xz stream"); break;
+            case Part::after: stop(xz, "data after the end of the xz stream"); break;
         }
     }
 }
 
 bool xz_stream_end(XzStream& xz) {
-    if (xz.part != XzStream::Part::after) stop(xz, "xz stream truncated");
+    if (xz.decoder->part != Part::after) stop(xz, "xz stream truncated");
     release(xz);
     return !xz.stopped;
 }
+
+XzStream::XzStream() : decoder(std::make_unique<XzDecoder>()) {}
 
 XzStream::~XzStream() { release(*this); }

@@ -8,11 +8,10 @@
 // with one filter, LZMA2, whose dictionary is at most 32 KiB.
 #pragma once
 
-#include <lzma.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,12 +27,13 @@ struct XzStreamLimits {
 // Where decoded bytes go, as they come; may be empty.
 using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
 
-struct XzStream {
-    enum class Part { stream_header, block_start, block_header, block, index, footer, after };
+// liblzma's state and the buffers of a stream being decoded, kept in
+// xz_stream.cpp so that liblzma stays inside this library.
+struct XzDecoder;
 
+struct XzStream {
     XzStreamLimits limits{};
     ByteSink sink;
-    Part part = Part::stream_header;
     bool stopped = false;                // a problem ended decoding
     std::vector<std::string> problems;  // form departures, and what stopped decoding
     std::string check;                  // "CRC32", "CRC64", ... once the header is read
@@ -41,18 +41,9 @@ struct XzStream {
     uint64_t output_size = 0;  // decoded so far
     uint16_t output_crc = 0;   // CRC-16/XMODEM of the decoded bytes
 
-    // Liblzma's state.
-    lzma_stream_flags flags{};
-    lzma_block block{};
-    lzma_filter filters[LZMA_FILTERS_MAX + 1]{};
-    lzma_stream decoder = LZMA_STREAM_INIT;
-    lzma_index_hash* index = nullptr;
-    uint8_t field[LZMA_BLOCK_HEADER_SIZE_MAX]{};  // a header or footer being gathered
-    size_t field_have = 0;
-    size_t field_size = 0;
-    uint8_t out[64 << 10]{};
+    std::unique_ptr<XzDecoder> decoder;
 
-    XzStream() = default;
+    XzStream();
     XzStream(const XzStream&) = delete;
     XzStream& operator=(const XzStream&) = delete;
     ~XzStream();  // releases liblzma's state
