@@ -13,6 +13,12 @@
 
 namespace {
 
+// One thread, so that the stream has the same single-threaded form whatever
+// the version's default; found on the search path. XZ_OPT and XZ_DEFAULTS are
+// removed from its environment, so that the host's defaults do not change
+// the stream either.
+const std::vector<std::string> kXzCommand = {"xz", "-T1", "--lzma2=dict=32KiB", "--check=crc32", "-c"};
+
 class XzWriter : public PayloadWriter {
 public:
     XzWriter(AtomicFile& out, uint8_t* chunks) : out_(out), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
@@ -26,7 +32,7 @@ public:
         if (!input_reopen(input, input_path, xz_input, error)) {
             return pack_hold(failure, kSayFileReadError, input_path, error);
         }
-        running_ = xz_start(xz_, xz_input, error);
+        running_ = child_start(xz_, kXzCommand, {"XZ_OPT", "XZ_DEFAULTS"}, xz_input, error);
         file_close(xz_input);
         if (!running_) pack_hold(failure, kSayFileOpenError, "xz", error);
     }
@@ -37,11 +43,11 @@ public:
 
     void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) override {
         payload.reported = true;
-        while (running_ && !xz_output_ended(xz_)) pump(failure);
+        while (running_ && !child_output_ended(xz_)) pump(failure);
         if (!running_) return;
         running_ = false;
         std::string error;
-        if (!xz_wait(xz_, error)) return pack_hold(failure, kSayFileOpenError, "xz", error);
+        if (!child_wait(xz_, error)) return pack_hold(failure, kSayFileOpenError, "xz", error);
         std::string fault = stream_fault(image_size, image_crc);
         if (!fault.empty()) return pack_hold(failure, kSayFileOpenError, "xz", fault);
         payload.size = size_;
@@ -53,7 +59,7 @@ private:
     void pump(PackFailure& failure) {
         size_t got;
         std::string error;
-        if (!xz_read(xz_, stream_chunk_, kChunkSize, got, error)) {
+        if (!child_read(xz_, stream_chunk_, kChunkSize, got, error)) {
             running_ = false;
             return pack_hold(failure, kSayFileOpenError, "xz", error);
         }
@@ -71,7 +77,7 @@ private:
     }
 
     void stop() {
-        xz_abort(xz_);
+        child_abort(xz_);
         running_ = false;
     }
 
@@ -91,7 +97,7 @@ private:
     AtomicFile& out_;
     uint8_t* image_chunk_;
     uint8_t* stream_chunk_;
-    XzChild xz_;
+    ChildProcess xz_;
     bool running_ = false;
     uint64_t size_ = 0;
     uint16_t crc_ = 0;
