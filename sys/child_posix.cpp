@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "sys/signals.h"
+#include "sys/signals_posix.h"
 #include "sys/file_io.h"
 
 extern char** environ;
@@ -75,7 +75,7 @@ bool spawn(ChildProcess& child, const std::vector<std::string>& args, const std:
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setsigmask(&attr, &hold.previous());
+    posix_spawnattr_setsigmask(&attr, &hold.saved().mask);
     posix_spawnattr_setsigdefault(&attr, &defaults);
 
     pid_t pid = -1;

@@ -9,9 +9,6 @@
 // signal that was ignored when the tool started stays ignored.
 #pragma once
 
-#include <signal.h>
-#include <sys/types.h>
-
 #include <string>
 
 void cleanup_install_handlers();
@@ -32,16 +29,19 @@ public:
     SignalHold(const SignalHold&) = delete;
     SignalHold& operator=(const SignalHold&) = delete;
 
-    // The mask from before the hold, which is also the one a child should get.
-    const sigset_t& previous() const { return previous_; }
+    // What the hold saved: the mask from before it, which is also the one a
+    // child should get (the platform's code reads it).
+    // Kept in place, so that holding never allocates (it runs in destructors).
+    struct Saved;
+    const Saved& saved() const { return *reinterpret_cast<const Saved*>(storage_); }
 
 private:
-    sigset_t previous_;
+    alignas(16) unsigned char storage_[256];
 };
 
 void cleanup_register_file(const std::string& path);
 void cleanup_forget_file();
-void cleanup_register_child(pid_t pid);
+void cleanup_register_child(long long id);
 void cleanup_forget_child();
 
 // Undoes what is registered, now: for a run ended by an error that no step

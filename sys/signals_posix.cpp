@@ -1,10 +1,13 @@
 #include "sys/signals.h"
 
+#include "sys/signals_posix.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -67,9 +70,14 @@ void cleanup_install_handlers() {
 #endif
 }
 
-SignalHold::SignalHold() { sigprocmask(SIG_BLOCK, &g_handled, &previous_); }
+static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 16);
 
-SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+SignalHold::SignalHold() {
+    Saved* saved = new (storage_) Saved;
+    sigprocmask(SIG_BLOCK, &g_handled, &saved->mask);
+}
+
+SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved().mask, nullptr); }
 
 void cleanup_register_file(const std::string& path) {
     cleanup_forget_file();
@@ -82,7 +90,7 @@ void cleanup_forget_file() {
     std::free(file);
 }
 
-void cleanup_register_child(pid_t pid) { g_child = pid; }
+void cleanup_register_child(long long id) { g_child = static_cast<pid_t>(id); }
 
 void cleanup_forget_child() { g_child = -1; }
 
