@@ -1,0 +1,119 @@
+#include "info/options.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "sys/diagnostic.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: ota_info [--json] [--max-size SIZE] [--extract RAW] FILE...\n"
+    "Lists and verifies OTA files made by image_gen_header.\n"
+    "\n"
+    "  --json            print one JSON object a line (JSON Lines) instead of the listing\n"
+    "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal\n"
+    "                    or 0x hexadecimal, with an optional binary suffix: K or KiB\n"
+    "                    (1024), M or MiB (1024^2), G or GiB (1024^3)\n"
+    "  --extract RAW     write the raw image (decoded for image_compress) to RAW, only\n"
+    "                    when every check passes; takes exactly one FILE. RAW - is\n"
+    "                    standard output, and the listing then goes to standard error\n"
+    "  -h, --help        print this help\n"
+    "  -V, --version     print the version\n"
+    "\n"
+    "Exit status: 0 all valid, 1 a check failed, 2 usage error or a file that cannot\n"
+    "be read (or RAW that cannot be written).\n";
+
+}  // namespace
+
+int info_complain(const std::string& subject, const std::string& what) {
+    diagnose("ota_info", subject, what);
+    return kInfoTrouble;
+}
+
+bool parse_size(const std::string& text, uint64_t& size) {
+    size_t at = 0;
+    int base = text.starts_with("0x") || text.starts_with("0X") ? 16 : 10;
+    if (base == 16) at = 2;
+    uint64_t value = 0;
+    size_t digits = 0;
+    for (; at < text.size(); at++, digits++) {
+        int digit = std::isdigit(static_cast<unsigned char>(text[at])) ? text[at] - '0'
+                    : base == 16 && std::isxdigit(static_cast<unsigned char>(text[at]))
+                        ? std::tolower(static_cast<unsigned char>(text[at])) - 'a' + 10
+                        : -1;
+        if (digit < 0) break;
+        if (value > (UINT64_MAX - digit) / base) return false;
+        value = value * base + digit;
+    }
+    std::string suffix = text.substr(at);
+    if (!suffix.empty() && suffix[0] == ' ') suffix.erase(0, 1);
+    unsigned shift = suffix.empty()                         ? 0
+                     : suffix == "K" || suffix == "KiB" ? 10
+                     : suffix == "M" || suffix == "MiB" ? 20
+                     : suffix == "G" || suffix == "GiB" ? 30
+                                                        : 64;
+    if (digits == 0 || shift == 64 || value > (UINT64_MAX >> shift)) return false;
+    size = value << shift;
+    return true;
+}
+
+bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status) {
+    bool options_done = false;
+    for (int i = 1; i < argc; i++) {
+        std::string arg = argv[i];
+        bool option = !options_done && arg.size() > 1 && arg[0] == '-';
+        bool has_value = i + 1 < argc && argv[i + 1][0] != '\0';
+        if (option && arg == "--") {
+            options_done = true;
+        } else if (option && (arg == "--help" || arg == "-h")) {
+            std::fputs(kUsage, stdout);
+            status = kInfoValid;
+            return false;
+        } else if (option && (arg == "--version" || arg == "-V")) {
+            std::printf("ota_info %s\n", OTA_VERSION);
+            status = kInfoValid;
+            return false;
+        } else if (option && arg == "--json") {
+            options.json = true;
+        } else if (option && arg == "--extract") {
+            if (!has_value) {
+                status = info_complain(arg, "needs a file name");
+                return false;
+            }
+            // Standard output by another name is standard output, not a file to replace.
+            std::string raw = argv[++i];
+            bool is_stdout = raw == "/dev/stdout" || raw == "/dev/fd/1" || raw == "/proc/self/fd/1";
+            options.extract = is_stdout ? std::string("-") : raw;
+        } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
+            bool joined = arg != "--max-size";
+            if (!joined && !has_value) {
+                status = info_complain(arg, "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB");
+                return false;
+            }
+            std::string value = joined ? arg.substr(11) : argv[++i];
+            uint64_t size;
+            if (!parse_size(value, size)) {
+                status = info_complain("--max-size", "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not " +
+                                                   single_quoted(value));
+                return false;
+            }
+            options.max_size = size;
+        } else if (option) {
+            status = info_complain(arg, "unknown option (see ota_info --help)");
+            return false;
+        } else {
+            options.files.push_back(arg);
+        }
+    }
+    if (options.files.empty()) {
+        status = info_complain("usage", "ota_info [--json] [--max-size SIZE] [--extract RAW] FILE... (see ota_info --help)");
+        return false;
+    }
+    if (options.extract && options.files.size() != 1) {
+        status = info_complain("--extract", "takes exactly one FILE");
+        return false;
+    }
+    return true;
+}
+

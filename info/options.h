@@ -1,0 +1,30 @@
+// ota_info's command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Exit statuses.
+constexpr int kInfoValid = 0;
+constexpr int kInfoInvalid = 1;
+constexpr int kInfoTrouble = 2;  // usage error, or a file that cannot be read or written
+
+struct InfoOptions {
+    bool json = false;
+    std::optional<std::string> extract;  // "-" for standard output, by any of its names
+    std::optional<uint64_t> max_size;
+    std::vector<std::string> files;
+};
+
+// "4096", "0x1000", "4K", "4KiB", "0x10 MiB", "1G": decimal or 0x hexadecimal,
+// with an optional binary suffix. False for anything else or a size past 64 bits.
+bool parse_size(const std::string& text, uint64_t& size);
+
+// Reads the command line into `options`. False when the run ends here:
+// --help and --version print (status 0), a usage error is diagnosed (status 2).
+bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status);
+
+// "ota_info: SUBJECT: WHAT" on standard error; returns kInfoTrouble.
+int info_complain(const std::string& subject, const std::string& what);
