@@ -2,7 +2,6 @@
 
 namespace {
 
-
 int extraction_fd(const Extraction& x) { return x.held >= 0 ? x.held : x.out.fd; }
 
 }  // namespace
