@@ -353,6 +353,44 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
     }
 }
 
+// The sample files, made without the packer, say what tests/files/README.md says.
+TEST(OtaInfo, SampleFilesGiveTheirKnownVerdicts) {
+    struct Case {
+        std::string file;
+        std::vector<std::string> problems;  // none: valid
+    };
+    for (const Case& c : std::vector<Case>{
+             {"good-copy.ota.bin", {}},
+             {"good-remap.ota.bin", {}},
+             {"good-compress.ota.bin", {}},
+             {"good-empty.ota.bin", {}},
+             {"bad-magic.ota.bin", {"bad magic"}},
+             {"bad-payload-crc.ota.bin", {"payload_crc does not match the payload"}},
+             {"truncated.ota.bin", {"payload is shorter than payload_size", "payload_crc does not match the payload"}},
+             {"short.ota.bin", {"file is shorter than the 128-byte header"}},
+             {"both-flags.ota.bin", {"remap_flag and compress_flag are both set"}},
+             {"bad-check.ota.bin", {"xz check is CRC64, want CRC32"}},
+             {"bad-image-size.ota.bin", {"xz stream decodes to fewer bytes than image_size"}},
+         }) {
+        RunResult r = run_program(kInfo, {"--json", std::string(TEST_FILES_DIR) + "/" + c.file});
+        EXPECT_EQ(r.status, c.problems.empty() ? 0 : 1) << c.file << ": " << r.err;
+        auto json = nlohmann::json::parse(r.out);
+        EXPECT_EQ(json["problems"].get<std::vector<std::string>>(), c.problems) << c.file;
+    }
+    // The good files give back the image they were made from.
+    Bytes image(600);
+    for (size_t i = 0; i < image.size(); i++) image[i] = static_cast<uint8_t>(i);
+    const std::string label = "corpus v1";
+    std::copy(label.begin(), label.end(), image.begin() + 0x100);
+    image[0x100 + label.size()] = 0;
+    TempDir dir;
+    for (const char* file : {"good-copy.ota.bin", "good-remap.ota.bin", "good-compress.ota.bin"}) {
+        RunResult r = info(dir, {"--extract", "raw", std::string(TEST_FILES_DIR) + "/" + file});
+        EXPECT_EQ(r.status, 0) << file;
+        EXPECT_EQ(read_file(dir / "raw"), image) << file;
+    }
+}
+
 // A hostile or huge file is read and decoded in constant memory: under an
 // address-space limit far below what it claims or expands to.
 TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
