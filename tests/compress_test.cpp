@@ -18,11 +18,6 @@ namespace {
 const std::string kTool = IMAGE_GEN_HEADER_PATH;
 const std::string kXz = XZ_PATH;
 
-RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options = {}) {
-    options.cwd = dir;
-    return run_program(kTool, args, options);
-}
-
 Bytes payload_of(const Bytes& ota) { return Bytes(ota.begin() + 128, ota.end()); }
 
 // The stream `xz` makes of `image` with the packing options, made here independently.

@@ -14,7 +14,6 @@
 
 namespace {
 
-const std::string kPacker = IMAGE_GEN_HEADER_PATH;
 const std::string kInfo = OTA_INFO_PATH;
 
 RunResult info(const TempDir& dir, const std::vector<std::string>& args, RunOptions options = {}) {
@@ -24,10 +23,7 @@ RunResult info(const TempDir& dir, const std::vector<std::string>& args, RunOpti
 
 // Packs `image` as NAME.bin in `dir`, giving NAME.ota.bin.
 void pack(const TempDir& dir, const std::string& name, const Bytes& image, const std::string& mode) {
-    write_file(dir / (name + ".bin"), image);
-    RunOptions options;
-    options.cwd = dir.path;
-    ASSERT_EQ(run_program(kPacker, {name + ".bin", mode}, options).status, 0);
+    pack_image(dir.path, name, image, mode);
 }
 
 TEST(OtaInfo, ListsVerifiesAndExtractsEveryMode) {

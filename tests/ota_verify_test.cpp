@@ -11,17 +11,10 @@
 
 namespace {
 
-const std::string kTool = IMAGE_GEN_HEADER_PATH;
-
 // Packs `image` with the real tool and returns the OTA file's bytes.
 Bytes pack_with_tool(const Bytes& image, const std::string& mode) {
     TempDir dir;
-    write_file(dir / "img.bin", image);
-    RunOptions options;
-    options.cwd = dir.path;
-    RunResult r = run_program(kTool, {"img.bin", mode}, options);
-    if (r.status != 0) throw std::runtime_error("packing failed: " + r.out + r.err);
-    return read_file(dir / "img.ota.bin");
+    return pack_image(dir.path, "img", image, mode);
 }
 
 // Checks `file` fed in chunks of `chunk` bytes; `image` receives what the sink saw.

@@ -17,11 +17,6 @@ namespace {
 
 const std::string kTool = IMAGE_GEN_HEADER_PATH;
 
-RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options = {}) {
-    options.cwd = dir;
-    return run_program(kTool, args, options);
-}
-
 uint32_t word_at(const Bytes& file, size_t offset) {
     return file[offset] | file[offset + 1] << 8 | file[offset + 2] << 16 | static_cast<uint32_t>(file[offset + 3]) << 24;
 }

@@ -128,6 +128,18 @@ std::vector<std::string> list_dir(const std::string& path) {
     return names;
 }
 
+RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options) {
+    options.cwd = dir;
+    return run_program(IMAGE_GEN_HEADER_PATH, args, options);
+}
+
+Bytes pack_image(const std::string& dir, const std::string& name, const Bytes& image, const std::string& mode) {
+    write_file(dir + "/" + name + ".bin", image);
+    RunResult r = pack(dir, {name + ".bin", mode});
+    if (r.status != 0) throw std::runtime_error("packing failed: " + r.out + r.err);
+    return read_file(dir + "/" + name + ".ota.bin");
+}
+
 std::string hex32(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%x", value);

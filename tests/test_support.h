@@ -62,6 +62,12 @@ bool file_exists(const std::string& path);
 // The names in a directory, sorted.
 std::vector<std::string> list_dir(const std::string& path);
 
+// image_gen_header run in `dir` as a user runs it.
+RunResult pack(const std::string& dir, const std::vector<std::string>& args, RunOptions options = {});
+// Packs `image` as NAME.bin in `dir` and returns NAME.ota.bin's bytes; throws
+// when packing fails.
+Bytes pack_image(const std::string& dir, const std::string& name, const Bytes& image, const std::string& mode);
+
 // "0x%x" as image_gen_header prints its values.
 std::string hex32(uint32_t value);
 // The two lines image_gen_header prints for a raw image.
