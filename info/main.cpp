@@ -13,7 +13,6 @@
 #include "info/report_print.h"
 #include "sys/file_io.h"
 #include "sys/process.h"
-#include "sys/signals.h"
 #include "verify/ota_verify.h"
 
 namespace {
@@ -134,8 +133,8 @@ int main(int argc, char** argv) {
         InfoOptions options;
         if (parse_info_arguments(argc, argv, options, status)) status = run(options);
     } catch (const std::exception& e) {
-        // Only resources can run out here (memory): a partial RAW is removed.
-        cleanup_now();
+        // Only resources can run out here (memory): the extraction's owner
+        // has removed a partial RAW.
         status = info_complain("out of resources", e.what());
     }
     // The report, the help and the version are the result: losing them fails the run.

@@ -15,8 +15,14 @@
 #include "sys/atomic_file.h"
 #include "sys/diagnostic.h"
 #include "sys/file_io.h"
-#include "sys/signals.h"
 #include "sys/work_buffer.h"
+
+void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason) {
+    if (failure.line != nullptr) return;
+    failure.line = line;
+    failure.subject = subject;
+    failure.reason = reason;
+}
 
 namespace {
 
@@ -176,17 +182,6 @@ int stream(Run& run) {
     return kPackSuccess;
 }
 
-}  // namespace
-
-void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason) {
-    if (failure.line != nullptr) return;
-    failure.line = line;
-    failure.subject = subject;
-    failure.reason = reason;
-}
-
-namespace {
-
 int pack(int argc, char** argv) {
     PackArgs args = pack_parse_args(argc, argv);
     switch (args.action) {
@@ -234,9 +229,8 @@ int pack_run(int argc, char** argv) {
     try {
         status = pack(argc, argv);
     } catch (const std::exception& e) {
-        // Only resources can run out here (memory, threads): what the run
-        // made is undone, and it fails as a failed allocation does.
-        cleanup_now();
+        // Only resources can run out here (memory, threads): the owners have
+        // undone what the run made, and it fails as a failed allocation does.
         status = fail(kSayMallocFailed, "out of resources", e.what());
     }
     // The lines are part of the result: a run whose lines were lost failed.

@@ -1,6 +1,8 @@
-// What a run must undo if a signal or an unexpected error ends it: its
-// temporary output file, and the compressor if one is running. A run has at
-// most one of each.
+// What a run must undo if a signal ends it: its temporary output file, and
+// the compressor if one is running. A run has at most one of each; their
+// owners (AtomicFile, ChildProcess) register and forget them. Calling
+// sequence: cleanup_install_handlers() once at start (process_setup does),
+// then register under a SignalHold as below.
 //
 // Every signal whose default action ends the process (all but SIGKILL and
 // SIGSTOP, which cannot be caught, and SIGPIPE and SIGXFSZ, which the tools
@@ -43,7 +45,3 @@ void cleanup_register_file(const std::string& path);
 void cleanup_forget_file();
 void cleanup_register_child(long long id);
 void cleanup_forget_child();
-
-// Undoes what is registered, now: for a run ended by an error that no step
-// reported (an exception that reached the top).
-void cleanup_now();

@@ -93,10 +93,3 @@ void cleanup_forget_file() {
 void cleanup_register_child(long long id) { g_child = static_cast<pid_t>(id); }
 
 void cleanup_forget_child() { g_child = -1; }
-
-void cleanup_now() {
-    SignalHold hold;
-    undo();
-    cleanup_forget_file();
-    cleanup_forget_child();
-}
