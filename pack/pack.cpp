@@ -72,8 +72,22 @@ int fail(const char* line, const std::string& subject, const std::string& reason
     return fail(failure);
 }
 
+// The OTA file as the payload writers see it: the payload goes behind the header.
+class OutputSink : public PayloadSink {
+public:
+    explicit OutputSink(AtomicFile& out) : out_(out) {}
+    bool write(const uint8_t* data, size_t size, std::string& error) override {
+        return output_write(out_, data, size, error);
+    }
+    const std::string& name() const override { return out_.path; }
+
+private:
+    AtomicFile& out_;
+};
+
 // Everything a run holds once the image is being read. Members are released
-// in reverse: the writer stops before the memory and the file it uses go.
+// in reverse: the writer stops before the memory and the file it uses go,
+// and the file, unless it was put in place, is removed.
 struct Run {
     OtaMode mode;
     std::string input_path;
@@ -82,6 +96,7 @@ struct Run {
     uint64_t image_size = 0;
     OtaHeader header;
     AtomicFile out;
+    OutputSink sink{out};
     WorkBuffer memory;                      // two chunks
     std::unique_ptr<PayloadWriter> writer;  // none once the output has failed
     PackFailure failure;
@@ -90,16 +105,9 @@ struct Run {
 // The one place where the mode picks how the payload is made.
 std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
     if (run.mode == OtaMode::image_compress) {
-        return make_xz_writer(run.out, run.input, run.input_path, run.image_size, run.memory.data, run.failure);
+        return make_xz_writer(run.sink, run.input, run.input_path, run.image_size, run.memory.data, run.failure);
     }
-    return make_copy_writer(run.out, run.memory.data);
-}
-
-// Stops writing: a failure was held. The image is still read for the lines
-// that come before the failure's.
-void stop_writing(Run& run) {
-    run.writer.reset();
-    output_abandon(run.out);
+    return make_copy_writer(run.sink, run.memory.data);
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -144,37 +152,24 @@ int stream(Run& run) {
         pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
     } else if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
         pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
-        stop_writing(run);
     } else {
         run.writer = make_payload_writer(run);
         // A read failure ends the run at once; any other waits for its line's place.
-        if (run.failure.line == kSayFileReadError) {
-            stop_writing(run);
-            return fail(run.failure);
-        }
-        if (run.failure.line != nullptr) stop_writing(run);
+        if (run.failure.line == kSayFileReadError) return fail(run.failure);
     }
 
-    if (!read_image(run, error)) {
-        stop_writing(run);
-        return fail(kSayFileReadError, run.input_path, error);
-    }
+    if (!read_image(run, error)) return fail(kSayFileReadError, run.input_path, error);
     const uint16_t image_crc = static_cast<uint16_t>(ota_header_word(run.header, kOtaImageCrc));
     PayloadResult payload{run.image_size, image_crc};
     if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
     // xz reads the file until it is done: the file must hold still until then.
-    if (!input_unchanged(run.input, error)) {
-        stop_writing(run);
-        return fail(kSayFileReadError, run.input_path, error);
-    }
+    if (!input_unchanged(run.input, error)) return fail(kSayFileReadError, run.input_path, error);
     std::printf("image crc:%s\n", hex(image_crc).c_str());
 
     ota_header_set_payload_size(run.header, static_cast<uint32_t>(payload.size));
     ota_header_set_payload_crc(run.header, payload.crc);
-    if (run.failure.line != nullptr || !finish_output(run)) {
-        stop_writing(run);
-        return fail(run.failure);
-    }
+    // On failure, the owners remove the temporary file and stop the writer.
+    if (run.failure.line != nullptr || !finish_output(run)) return fail(run.failure);
     if (payload.reported) {
         std::printf("compress image size:%s\n", hex(payload.size).c_str());
         std::printf("compress image crc:%s\n", hex(payload.crc).c_str());

@@ -20,8 +20,16 @@
 #include "format/ota_header.h"
 #include "pack/failure.h"
 
-struct AtomicFile;
 struct InputFile;
+
+// Where a writer puts the payload: the OTA file behind its header (or, in
+// tests, a sink of their own).
+class PayloadSink {
+public:
+    virtual ~PayloadSink() = default;
+    virtual bool write(const uint8_t* data, size_t size, std::string& error) = 0;
+    virtual const std::string& name() const = 0;  // the file, for messages
+};
 
 struct PayloadResult {
     uint64_t size = 0;
@@ -47,11 +55,11 @@ constexpr size_t kChunkSize = size_t{1} << 20;
 
 // The uncompressed modes: the payload is the image, written on a second
 // thread; `chunks` is two kChunkSize buffers.
-std::unique_ptr<PayloadWriter> make_copy_writer(AtomicFile& out, uint8_t* chunks);
+std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks);
 
 // image_compress: xz reads the image file through a descriptor of its own and
 // its stream is written and proven as it comes back; `chunks` is two
 // kChunkSize buffers, one for the image, one for the stream. A failure to
 // start xz is held.
-std::unique_ptr<PayloadWriter> make_xz_writer(AtomicFile& out, const InputFile& input, const std::string& input_path,
+std::unique_ptr<PayloadWriter> make_xz_writer(PayloadSink& out, const InputFile& input, const std::string& input_path,
                                               uint64_t image_size, uint8_t* chunks, PackFailure& failure);

@@ -2,13 +2,12 @@
 // a second thread while the next chunk is read.
 #include "pack/payload.h"
 #include "pack/write_behind.h"
-#include "sys/atomic_file.h"
 
 namespace {
 
 class CopyWriter : public PayloadWriter {
 public:
-    CopyWriter(AtomicFile& out, uint8_t* chunks) : out_(out) {
+    CopyWriter(PayloadSink& out, uint8_t* chunks) : out_(out) {
         behind_.buffers[0] = chunks;
         behind_.buffers[1] = chunks + kChunkSize;
         write_behind_start(behind_, out);
@@ -19,18 +18,18 @@ public:
 
     void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) override {
         std::string error;
-        if (!write_behind_finish(behind_, error)) pack_hold(failure, kSayFileWriteError, out_.path, error);
+        if (!write_behind_finish(behind_, error)) pack_hold(failure, kSayFileWriteError, out_.name(), error);
         payload.size = image_size;
         payload.crc = image_crc;
     }
 
 private:
-    AtomicFile& out_;
+    PayloadSink& out_;
     WriteBehind behind_;
 };
 
 }  // namespace
 
-std::unique_ptr<PayloadWriter> make_copy_writer(AtomicFile& out, uint8_t* chunks) {
+std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks) {
     return std::make_unique<CopyWriter>(out, chunks);
 }

@@ -6,7 +6,6 @@
 // read, which xz's exit status alone does not tell.
 #include "format/crc16_xmodem.h"
 #include "pack/payload.h"
-#include "sys/atomic_file.h"
 #include "sys/child.h"
 #include "sys/file_io.h"
 #include "verify/xz_stream.h"
@@ -21,7 +20,7 @@ const std::vector<std::string> kXzCommand = {"xz", "-T1", "--lzma2=dict=32KiB", 
 
 class XzWriter : public PayloadWriter {
 public:
-    XzWriter(AtomicFile& out, uint8_t* chunks) : out_(out), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
+    XzWriter(PayloadSink& out, uint8_t* chunks) : out_(out), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
 
     // Starts xz on the image file; a failure is held.
     void start(const InputFile& input, const std::string& input_path, uint64_t image_size, PackFailure& failure) {
@@ -70,9 +69,9 @@ private:
         }
         crc_ = crc16_xmodem_update(crc_, stream_chunk_, got);
         xz_stream_feed(check_, stream_chunk_, got);
-        if (!output_write(out_, stream_chunk_, got, error)) {
+        if (!out_.write(stream_chunk_, got, error)) {
             stop();
-            pack_hold(failure, kSayFileWriteError, out_.path, error);
+            pack_hold(failure, kSayFileWriteError, out_.name(), error);
         }
     }
 
@@ -94,7 +93,7 @@ private:
         return "";
     }
 
-    AtomicFile& out_;
+    PayloadSink& out_;
     uint8_t* image_chunk_;
     uint8_t* stream_chunk_;
     ChildProcess xz_;
@@ -106,7 +105,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<PayloadWriter> make_xz_writer(AtomicFile& out, const InputFile& input, const std::string& input_path,
+std::unique_ptr<PayloadWriter> make_xz_writer(PayloadSink& out, const InputFile& input, const std::string& input_path,
                                               uint64_t image_size, uint8_t* chunks, PackFailure& failure) {
     auto writer = std::make_unique<XzWriter>(out, chunks);
     writer->start(input, input_path, image_size, failure);

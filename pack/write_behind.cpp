@@ -14,7 +14,7 @@ void write_in_turn(WriteBehind& wb) {
         bool skip = wb.failed;
         held.unlock();
         std::string error;
-        bool ok = skip || output_write(*wb.out, wb.buffers[turn], wb.sizes[turn], error);
+        bool ok = skip || wb.out->write(wb.buffers[turn], wb.sizes[turn], error);
         held.lock();
         if (!ok) {
             wb.failed = true;
@@ -27,7 +27,7 @@ void write_in_turn(WriteBehind& wb) {
 
 }  // namespace
 
-void write_behind_start(WriteBehind& wb, AtomicFile& out) {
+void write_behind_start(WriteBehind& wb, PayloadSink& out) {
     wb.out = &out;
     SignalHold hold;
     try {
@@ -46,7 +46,7 @@ uint8_t* write_behind_buffer(WriteBehind& wb) {
 
 void write_behind_submit(WriteBehind& wb, size_t size) {
     if (!wb.writer.joinable()) {
-        if (!wb.failed && !output_write(*wb.out, wb.buffers[wb.next], size, wb.error)) wb.failed = true;
+        if (!wb.failed && !wb.out->write(wb.buffers[wb.next], size, wb.error)) wb.failed = true;
         wb.next ^= 1;
         return;
     }

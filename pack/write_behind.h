@@ -12,10 +12,10 @@
 #include <string>
 #include <thread>
 
-#include "sys/atomic_file.h"
+#include "pack/payload.h"
 
 struct WriteBehind {
-    AtomicFile* out = nullptr;
+    PayloadSink* out = nullptr;
     uint8_t* buffers[2] = {};  // the caller's
     size_t sizes[2] = {};
     bool full[2] = {};  // handed to the writer and not written yet
@@ -33,7 +33,7 @@ struct WriteBehind {
 // Starts the writer on `out`. The writer holds back the signals the cleanup
 // handles, so that they always reach the thread that registers files. When
 // no thread can be started, chunks are written as they are submitted.
-void write_behind_start(WriteBehind& wb, AtomicFile& out);
+void write_behind_start(WriteBehind& wb, PayloadSink& out);
 // The buffer to fill next, once the writer is done with it.
 uint8_t* write_behind_buffer(WriteBehind& wb);
 // Hands the filled buffer, `size` bytes of it, to the writer.

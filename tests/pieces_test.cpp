@@ -1,14 +1,17 @@
-// The pieces that stand alone: the size parser, the atomic output file and
-// the child process, each on its own.
+// The pieces that stand alone: the size parser, the atomic output file, the
+// child process and the payload writers, each on its own.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "info/options.h"
+#include "pack/payload.h"
 #include "sys/atomic_file.h"
 #include "sys/child.h"
 #include "sys/file_io.h"
@@ -128,6 +131,107 @@ TEST(Pieces, ChildProcessEndsAreToldApart) {
         id = child.id;
     }
     EXPECT_NE(kill(static_cast<pid_t>(id), 0), 0) << "killed and reaped";
+}
+
+// Takes the payload in place of the OTA file: counts it, keeps its start,
+// and fails the write numbered `fail_at` (from 1), if any.
+class FakeSink : public PayloadSink {
+public:
+    explicit FakeSink(int fail_at = 0) : fail_at_(fail_at) {}
+    bool write(const uint8_t* data, size_t size, std::string& error) override {
+        if (++writes_ == fail_at_) {
+            error = "sink refused";
+            return false;
+        }
+        if (kept.size() < 4096) kept.insert(kept.end(), data, data + std::min<size_t>(size, 4096));
+        total += size;
+        return true;
+    }
+    const std::string& name() const override { return name_; }
+    uint64_t total = 0;
+    Bytes kept;
+
+private:
+    int fail_at_;
+    int writes_ = 0;
+    std::string name_ = "sink";
+};
+
+// A stand-in xz on the search path for as long as it lives.
+struct FakeXz {
+    explicit FakeXz(const TempDir& dir, const std::string& body) : old_path(std::getenv("PATH")) {
+        mkdir((dir / "bin").c_str(), 0777);
+        write_file(dir / "bin/xz", Bytes(body.begin(), body.end()));
+        chmod((dir / "bin/xz").c_str(), 0755);
+        setenv("PATH", (dir / "bin:" + old_path).c_str(), 1);
+    }
+    ~FakeXz() { setenv("PATH", old_path.c_str(), 1); }
+    std::string old_path;
+};
+
+// The copy writer passes every chunk on in order; after a failed write it
+// drops the rest, and the first failure is the one told.
+TEST(Pieces, CopyWriterKeepsOrderAndItsFirstFailure) {
+    std::vector<uint8_t> chunks(2 * kChunkSize);
+    for (int fail_at : {0, 2}) {
+        FakeSink sink(fail_at);
+        PackFailure failure;
+        {
+            std::unique_ptr<PayloadWriter> writer = make_copy_writer(sink, chunks.data());
+            for (uint8_t n = 1; n <= 4; n++) {
+                uint8_t* buffer = writer->buffer();
+                std::fill(buffer, buffer + 1000, n);
+                writer->submit(1000);
+            }
+            PayloadResult payload;
+            writer->finish(4000, 0x1234, payload, failure);
+            EXPECT_EQ(payload.size, 4000u);
+            EXPECT_EQ(payload.crc, 0x1234);
+            EXPECT_FALSE(payload.reported);
+        }
+        if (fail_at == 0) {
+            EXPECT_EQ(failure.line, nullptr);
+            EXPECT_EQ(sink.total, 4000u);
+            EXPECT_EQ(sink.kept[999], 1);
+            EXPECT_EQ(sink.kept[1000], 2);
+        } else {
+            EXPECT_STREQ(failure.line, kSayFileWriteError);
+            EXPECT_EQ(failure.subject + ": " + failure.reason, "sink: sink refused");
+            EXPECT_EQ(sink.total, 1000u) << "nothing is written after the failure";
+        }
+    }
+}
+
+// The xz writer stops a stream at 4 GiB, which the header's words cannot
+// describe, and tells the first of several failures.
+TEST(Pieces, XzWriterCapsTheStreamAndTellsTheFirstFailure) {
+    TempDir dir;
+    write_file(dir / "image.bin", Bytes(4096, 7));
+    std::vector<uint8_t> chunks(2 * kChunkSize);
+    struct Case {
+        std::string script;
+        int fail_at;
+        const char* line;
+        std::string reason;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"#!/bin/sh\nexec head -c 4294967424 /dev/zero\n", 0, kSayImageTooLarge, "xz: the stream is 4 GiB or more"},
+             // The write fails first, then xz exits 1: the write's failure is told.
+             {"#!/bin/sh\ncat > /dev/null\nprintf 'stream'\nexit 1\n", 1, kSayFileWriteError, "sink: sink refused"},
+         }) {
+        FakeXz xz(dir, c.script);
+        InputFile input;
+        std::string error;
+        ASSERT_TRUE(input_open(dir / "image.bin", FifoOpen::no_wait, input, error)) << error;
+        FakeSink sink(c.fail_at);
+        PackFailure failure;
+        std::unique_ptr<PayloadWriter> writer = make_xz_writer(sink, input, dir / "image.bin", 4096, chunks.data(), failure);
+        PayloadResult payload;
+        writer->finish(4096, 0, payload, failure);
+        EXPECT_STREQ(failure.line, c.line) << c.reason;
+        EXPECT_EQ(failure.subject + ": " + failure.reason, c.reason);
+        EXPECT_LE(sink.total, kMaxPayloadSize) << c.reason;
+    }
 }
 
 }  // namespace
