@@ -2,7 +2,13 @@
 // renamed into place only when complete, so that the name holds either the
 // earlier file or the complete new one, never a partial file, whatever ends
 // the run. A symbolic or hard link under the name is replaced as a name: its
-// target is never written.
+// target is never written. Calling sequence:
+//
+//     AtomicFile out;
+//     if (!output_begin(path, out, error)) ...      // made and registered for cleanup on a signal
+//     output_write(out, data, size, error); ...    // output_write_at to go back (the header, last)
+//     output_close(out, error) && output_rename(out, error);  // in place; or, on any failure road,
+//                                                    // nothing: the destructor removes the file
 #pragma once
 
 #include <cstddef>
