@@ -10,6 +10,7 @@
 
 // The packing modes: how the payload was made from the raw image.
 enum class OtaMode { image_copy, image_compress, flash_remapping };
+inline constexpr OtaMode kOtaModes[] = {OtaMode::image_copy, OtaMode::image_compress, OtaMode::flash_remapping};
 
 // The mode's keyword, as on the command line and in reports.
 const char* ota_mode_name(OtaMode mode);

@@ -32,9 +32,10 @@ bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& 
 }
 
 std::string extraction_refusal(const std::string& raw, const InputFile& in) {
-    if (path_is_file(raw, in.stamp)) return "is the input file";
+    FileStamp raw_stamp;
+    std::string ignored;  // a RAW that does not exist yet is no refusal
+    if (path_stamp(raw, true, raw_stamp, ignored) && same_file(raw_stamp, in.stamp)) return "is the input file";
     std::string system = path_links_into_system(raw);
     if (!system.empty()) return "is a symbolic link into " + system + ", not replaced";
     return "";
 }
-

@@ -24,6 +24,8 @@ const char kUsage[] =
     "Exit status: 0 all valid, 1 a check failed, 2 usage error or a file that cannot\n"
     "be read (or RAW that cannot be written).\n";
 
+constexpr const char* kNeedsASize = "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB";
+
 }  // namespace
 
 int info_complain(const std::string& subject, const std::string& what) {
@@ -88,14 +90,13 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
             bool joined = arg != "--max-size";
             if (!joined && !has_value) {
-                status = info_complain(arg, "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB");
+                status = info_complain(arg, kNeedsASize);
                 return false;
             }
             std::string value = joined ? arg.substr(11) : argv[++i];
             uint64_t size;
             if (!parse_size(value, size)) {
-                status = info_complain("--max-size", "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not " +
-                                                   single_quoted(value));
+                status = info_complain("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value));
                 return false;
             }
             options.max_size = size;
@@ -116,4 +117,3 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
     }
     return true;
 }
-

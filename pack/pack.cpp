@@ -1,10 +1,10 @@
 #include "pack/pack.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
-#include <optional>
+#include <string>
 
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
@@ -51,11 +51,14 @@ const char kUsage[] =
 
 void say(const char* line) { std::puts(line); }
 
+// One line on standard error that is about no file: a usage problem or a warning.
+void tell(const std::string& what) { std::fprintf(stderr, "image_gen_header: %s\n", what.c_str()); }
+
 // A call that names no packing: the line callers rely on, then what is wrong
 // and the usage for people.
 int usage_failure(const std::string& problem) {
     say(kSayInputParamError);
-    std::fprintf(stderr, "image_gen_header: %s\n", problem.c_str());
+    tell(problem);
     std::fputs(kUsage, stderr);
     return kPackFailure;
 }
@@ -177,6 +180,15 @@ int stream(Run& run) {
     return kPackSuccess;
 }
 
+// True when OUTPUT is the input itself: the same name, or a hard link to it.
+// A symbolic link there is replaced as a name, so it is not the input.
+bool output_is_input(const PackArgs& args) {
+    FileStamp output, input;
+    std::string ignored;  // either missing: they are not one file
+    return path_stamp(args.output, false, output, ignored) && path_stamp(args.input, true, input, ignored) &&
+           same_file(output, input);
+}
+
 int pack(int argc, char** argv) {
     PackArgs args = pack_parse_args(argc, argv);
     switch (args.action) {
@@ -185,10 +197,10 @@ int pack(int argc, char** argv) {
         case PackArgs::Action::usage_failure: return usage_failure(args.problem);
         case PackArgs::Action::pack: break;
     }
-    if (args.output_given && output_is_file(args.output, args.input)) {
+    if (args.output_given && output_is_input(args)) {
         return usage_failure("OUTPUT " + single_quoted(args.output) + " is the input file");
     }
-    for (const std::string& warning : args.warnings) std::fprintf(stderr, "image_gen_header: %s\n", warning.c_str());
+    for (const std::string& warning : args.warnings) tell(warning);
     Run run;
     run.mode = args.mode;
     run.input_path = args.input;
@@ -201,10 +213,10 @@ int pack(int argc, char** argv) {
     std::string open_error;
     bool opened = input_open(run.input_path, FifoOpen::no_wait, run.input, open_error);
     std::string error;
-    run.image_size = run.input.stamp.size;
-    if (!opened && !path_size(run.input_path, run.image_size, error)) {
+    if (!opened && !path_stamp(run.input_path, true, run.input.stamp, error)) {
         return fail(kSayFileOpenError, run.input_path, open_error);
     }
+    run.image_size = run.input.stamp.size;
     if (run.image_size > kMaxPayloadSize) return fail(kSayImageTooLarge, run.input_path, "4 GiB or more");
     ota_header_set_image_size(run.header, static_cast<uint32_t>(run.image_size));
     std::printf("image size:%s\n", hex(run.image_size).c_str());

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr OtaMode kModes[] = {OtaMode::image_copy, OtaMode::image_compress, OtaMode::flash_remapping};
-
 // Edits (insert, delete, replace) from a to b, ignoring case.
 size_t distance(const std::string& a, const std::string& b) {
     std::vector<size_t> row(b.size() + 1);
@@ -27,8 +25,8 @@ size_t distance(const std::string& a, const std::string& b) {
 }
 
 std::string unknown_mode(const std::string& keyword) {
-    const char* nearest = ota_mode_name(kModes[0]);
-    for (OtaMode mode : kModes) {
+    const char* nearest = ota_mode_name(kOtaModes[0]);
+    for (OtaMode mode : kOtaModes) {
         if (distance(keyword, ota_mode_name(mode)) < distance(keyword, nearest)) nearest = ota_mode_name(mode);
     }
     // Only a keyword within a few slips is a likely meant one.

@@ -41,10 +41,6 @@ bool output_close(AtomicFile& out, std::string& error);
 // Renames the closed temporary file over the name.
 bool output_rename(AtomicFile& out, std::string& error);
 
-// True when the name `path` itself (a hard link too, but not a symbolic link,
-// which is replaced as a name) is the file that `input` names.
-bool output_is_file(const std::string& path, const std::string& input);
-
 // Removes the temporary file and leaves the name as it was. Does nothing
 // once the file has been renamed or abandoned.
 void output_abandon(AtomicFile& out);

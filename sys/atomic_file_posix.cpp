@@ -127,12 +127,6 @@ bool output_rename(AtomicFile& out, std::string& error) {
     return true;
 }
 
-bool output_is_file(const std::string& path, const std::string& input) {
-    struct stat out_st, in_st;
-    return lstat(path.c_str(), &out_st) == 0 && stat(input.c_str(), &in_st) == 0 && out_st.st_dev == in_st.st_dev &&
-           out_st.st_ino == in_st.st_ino;
-}
-
 void output_abandon(AtomicFile& out) {
     file_close(out.fd);
     if (out.temp_path.empty()) return;

@@ -39,9 +39,12 @@ bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::stri
 // makes sure that `path` still names the same file.
 bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error);
 
-// The size of the file at `path`, following symbolic links, for a file that
-// could not be opened.
-bool path_size(const std::string& path, uint64_t& size, std::string& error);
+// Measures the file at `path` without opening it: what a symbolic link points
+// to, or with `follow_links` false, the name itself.
+bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, std::string& error);
+
+// True when two stamps are of one file (the same device and inode).
+bool same_file(const FileStamp& a, const FileStamp& b);
 
 // True once the whole input has been read: there is nothing past it, and it
 // is unchanged.
@@ -70,9 +73,6 @@ bool stdout_write_all(const uint8_t* data, size_t size, std::string& error);
 // A temporary file with no name, in TMPDIR or /tmp, so that nothing is left
 // whatever ends the run: -1 with the reason when none can be made.
 int unnamed_temp_file(std::string& error);
-
-// True when `path`, following symbolic links, is the file `stamp` measured.
-bool path_is_file(const std::string& path, const FileStamp& stamp);
 
 // The system directory ("/dev" or "/proc") that `path` points into when it is
 // a symbolic link into one, or empty.

@@ -31,9 +31,9 @@ FileStamp stamp_of(const struct stat& st) {
     return stamp;
 }
 
-bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
-
 }  // namespace
+
+bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
 
 bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error) {
     int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
@@ -67,13 +67,13 @@ bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::st
 
 InputFile::~InputFile() { file_close(fd); }
 
-bool path_size(const std::string& path, uint64_t& size, std::string& error) {
+bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, std::string& error) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
+    if ((follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    size = static_cast<uint64_t>(st.st_size);
+    stamp = stamp_of(st);
     return true;
 }
 
@@ -191,11 +191,6 @@ int unnamed_temp_file(std::string& error) {
     unlink(name.c_str());
     fcntl(named, F_SETFD, FD_CLOEXEC);
     return named;
-}
-
-bool path_is_file(const std::string& path, const FileStamp& stamp) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && same_file(stamp_of(st), stamp);
 }
 
 std::string path_links_into_system(const std::string& path) {

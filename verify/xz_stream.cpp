@@ -8,7 +8,12 @@
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
 
+namespace {
+
+// Where the stream is, from its header to its footer.
 enum class Part { stream_header, block_start, block_header, block, index, footer, after };
+
+}  // namespace
 
 struct XzDecoder {
     Part part = Part::stream_header;
