@@ -127,7 +127,7 @@ int run(const InfoOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    process_setup();
+    process_setup(argc, argv);
     int status = kInfoValid;
     try {
         InfoOptions options;

@@ -3,6 +3,6 @@
 #include "sys/process.h"
 
 int main(int argc, char** argv) {
-    process_setup();
+    process_setup(argc, argv);
     return pack_run(argc, argv);
 }

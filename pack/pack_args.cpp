@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "sys/diagnostic.h"
+#include "sys/file_io.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ PackArgs pack_parse_args(int argc, char** argv) {
     } else if (args.input.size() < 4) {
         return failure(args, "the INPUT name " + single_quoted(args.input) +
                                  " is too short to form the output name, which drops its last 4 bytes; name it with -o");
-    } else if (args.input.find('/', args.input.size() - 4) != std::string::npos) {
+    } else if (args.input.find_first_of(kPathSeparators, args.input.size() - 4) != std::string::npos) {
         return failure(args, "the output name would leave INPUT's directory: dropping the last 4 bytes of " +
                                  single_quoted(args.input) + " reaches past a '/'; name it with -o");
     } else {

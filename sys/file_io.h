@@ -6,6 +6,13 @@
 #include <cstdint>
 #include <string>
 
+// The characters that end a folder's name in a path.
+#ifdef _WIN32
+inline constexpr char kPathSeparators[] = "/\\:";
+#else
+inline constexpr char kPathSeparators[] = "/";
+#endif
+
 enum class FileKind { regular, directory, other };
 
 // What a file was when it was measured: which file, its kind, size and times.
@@ -31,6 +38,9 @@ struct InputFile {
 // Whether opening a FIFO waits for its writer, as a reader of streams does,
 // or returns at once, for a caller that refuses anything but a regular file.
 enum class FifoOpen { wait_for_writer, no_wait };
+
+// Measures an open file.
+bool file_stamp(int fd, FileStamp& stamp, std::string& error);
 
 // Opens for reading and takes the file's status.
 bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error);

@@ -33,18 +33,27 @@ FileStamp stamp_of(const struct stat& st) {
 
 }  // namespace
 
-bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
+bool file_stamp(int fd, FileStamp& stamp, std::string& error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    stamp = stamp_of(st);
+    return true;
+}
 
 bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error) {
     int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
     in.fd = open(path.c_str(), O_RDONLY | wait | O_NOCTTY | O_CLOEXEC);
-    struct stat st;
-    if (in.fd < 0 || fstat(in.fd, &st) != 0) {
+    if (in.fd < 0) {
         error = std::strerror(errno);
+        return false;
+    }
+    if (!file_stamp(in.fd, in.stamp, error)) {
         file_close(in.fd);
         return false;
     }
-    in.stamp = stamp_of(st);
     // Reads block as usual from here on.
     if (wait != 0) fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
@@ -53,20 +62,6 @@ bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::stri
     return true;
 }
 
-bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error) {
-    InputFile again;
-    if (!input_open(path, FifoOpen::no_wait, again, error)) return false;
-    if (!same_file(again.stamp, in.stamp)) {
-        error = "file changed while it was read";
-        return false;
-    }
-    fd = again.fd;
-    again.fd = -1;  // now the caller's
-    return true;
-}
-
-InputFile::~InputFile() { file_close(fd); }
-
 bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, std::string& error) {
     struct stat st;
     if ((follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) {
@@ -74,38 +69,6 @@ bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, st
         return false;
     }
     stamp = stamp_of(st);
-    return true;
-}
-
-bool input_read_whole(const InputFile& in, std::string& error) {
-    uint8_t probe;
-    size_t more;
-    if (!file_read_up_to(in.fd, &probe, 1, more, error)) return false;
-    if (more == 0) return input_unchanged(in, error);
-    // More than the size: a file that grew, or one whose size does not tell
-    // its content (as in /proc).
-    struct stat now;
-    bool grew = fstat(in.fd, &now) != 0 || static_cast<uint64_t>(now.st_size) != in.stamp.size;
-    error = grew ? "file changed size while it was read" : "file holds more than its size says";
-    return false;
-}
-
-bool input_unchanged(const InputFile& in, std::string& error) {
-    struct stat st;
-    if (fstat(in.fd, &st) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    FileStamp now = stamp_of(st);
-    if (now.size != in.stamp.size) {
-        error = "file changed size while it was read";
-        return false;
-    }
-    if (now.mtime_s != in.stamp.mtime_s || now.mtime_ns != in.stamp.mtime_ns || now.ctime_s != in.stamp.ctime_s ||
-        now.ctime_ns != in.stamp.ctime_ns) {
-        error = "file changed while it was read";
-        return false;
-    }
     return true;
 }
 
@@ -124,16 +87,6 @@ bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::stri
     return true;
 }
 
-bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
-    size_t done;
-    if (!file_read_up_to(fd, data, size, done, error)) return false;
-    if (done < size) {
-        error = "file is shorter than its size";
-        return false;
-    }
-    return true;
-}
-
 bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
     size_t done = 0;
     while (done < size) {
@@ -148,12 +101,6 @@ bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error
     return true;
 }
 
-bool stdout_flushed(std::string& error) {
-    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-    error = std::strerror(errno);
-    return false;
-}
-
 void file_close(int& fd) {
     if (fd >= 0) close(fd);
     fd = -1;
@@ -163,10 +110,6 @@ bool file_rewind(int fd, std::string& error) {
     if (lseek(fd, 0, SEEK_SET) == 0) return true;
     error = std::strerror(errno);
     return false;
-}
-
-bool stdout_write_all(const uint8_t* data, size_t size, std::string& error) {
-    return file_write_all(STDOUT_FILENO, data, size, error);
 }
 
 int unnamed_temp_file(std::string& error) {

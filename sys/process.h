@@ -7,5 +7,6 @@
 // would have. Ignores SIGPIPE and SIGXFSZ, so that a reader that went away or
 // a file size limit is a failed write the run reports and cleans up after,
 // puts SIGCHLD at its default, so that a child's exit status can be had, and
-// installs the cleanup handlers.
-void process_setup();
+// installs the cleanup handlers. Gives back the arguments in UTF-8 (on
+// Windows, taken from the wide command line; elsewhere as they came).
+void process_setup(int& argc, char**& argv);

@@ -5,7 +5,7 @@
 
 #include "sys/signals.h"
 
-void process_setup() {
+void process_setup(int&, char**&) {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDONLY);  // takes the lowest free descriptor: fd
     }

@@ -1,0 +1,196 @@
+#include "sys/child.h"
+
+#include <fcntl.h>
+#include <windows.h>
+
+#include <cwctype>
+
+#include "sys/file_io.h"
+#include "sys/signals.h"
+#include "sys/win32_text.h"
+
+namespace {
+
+// One argument as the C runtime of the child splits its command line: in
+// quotes when it holds a space or a quote, with the backslashes before a
+// quote doubled.
+std::wstring quoted(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+    std::wstring text = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            backslashes++;
+            continue;
+        }
+        text.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        text += c;
+    }
+    text.append(backslashes * 2, L'\\');
+    return text + L"\"";
+}
+
+// The program's file: NAME.exe in the tool's own folder, where a bundled
+// copy sits, then in each folder on PATH. Unlike the system's own search,
+// the current folder is never tried: it holds the images, not the tools.
+std::wstring find_program(const std::string& name) {
+    std::wstring file = wide(name) + L".exe";
+    std::vector<std::wstring> folders;
+    wchar_t self[32768];
+    DWORD length = GetModuleFileNameW(nullptr, self, 32768);
+    if (length > 0 && length < 32768) {
+        std::wstring own(self, length);
+        folders.push_back(own.substr(0, own.find_last_of(L"\\/") + 1));
+    }
+    std::wstring path(32768, L'\0');
+    path.resize(GetEnvironmentVariableW(L"PATH", path.data(), 32768));
+    for (size_t start = 0; start < path.size();) {
+        size_t end = path.find(L';', start);
+        if (end == std::wstring::npos) end = path.size();
+        std::wstring folder = path.substr(start, end - start);
+        if (!folder.empty()) folders.push_back(folder + L"\\");
+        start = end + 1;
+    }
+    for (const std::wstring& folder : folders) {
+        DWORD attributes = GetFileAttributesW((folder + file).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return folder + file;
+    }
+    return {};
+}
+
+// The tool's environment less the variables named (names are without case
+// on Windows), as a block for CreateProcessW.
+std::wstring environment_without(const std::vector<std::string>& drop) {
+    std::wstring block;
+    wchar_t* all = GetEnvironmentStringsW();
+    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        std::wstring setting = entry;
+        bool dropped = false;
+        for (const std::string& name : drop) {
+            std::wstring prefix = wide(name) + L"=";
+            dropped = dropped || (setting.size() >= prefix.size() &&
+                                  CompareStringOrdinal(setting.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                                                       static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL);
+        }
+        if (!dropped) block += setting + L'\0';
+    }
+    FreeEnvironmentStringsW(all);
+    return block + L'\0';
+}
+
+// A copy of `handle` the child inherits; the caller closes it once started.
+HANDLE inheritable(HANDLE handle) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+
+// Waits for the child and says how it ended; `otherwise` is the reason when
+// it exited 0 although something went wrong.
+bool reap(ChildProcess& child, const char* otherwise, std::string& error) {
+    file_close(child.out_fd);
+    auto process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(child.id));
+    DWORD code = 0;
+    bool waited = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
+    std::string wait_reason = waited ? "" : last_reason();
+    {
+        SignalHold hold;
+        cleanup_forget_child();
+        CloseHandle(process);
+        child.id = -1;
+    }
+    if (!waited) {
+        error = "its exit status could not be had: " + wait_reason;
+    } else if (code >= 0xC0000000) {
+        // An exception or a forced end, given as an NTSTATUS code.
+        char text[32];
+        std::snprintf(text, sizeof text, "ended by status 0x%08lx", static_cast<unsigned long>(code));
+        error = text;
+    } else if (code != 0) {
+        error = "exit status " + std::to_string(code);
+    } else if (otherwise != nullptr) {
+        error = otherwise;
+    } else {
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool child_start(ChildProcess& child, const std::vector<std::string>& argv, const std::vector<std::string>& drop_env,
+                 int input_fd, std::string& error) {
+    std::wstring program = find_program(argv[0]);
+    if (program.empty()) {
+        error = "not found (" + argv[0] + ".exe is neither beside the tool nor on PATH)";
+        return false;
+    }
+    std::wstring command = quoted(program);
+    for (size_t i = 1; i < argv.size(); i++) command += L" " + quoted(wide(argv[i]));
+    std::wstring environment = environment_without(drop_env);
+
+    HANDLE read_end = nullptr, write_end = nullptr;
+    if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
+        error = last_reason();
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = inheritable(handle_of(input_fd));
+    startup.hStdOutput = inheritable(write_end);
+    startup.hStdError = inheritable(GetStdHandle(STD_ERROR_HANDLE));
+    CloseHandle(write_end);
+    PROCESS_INFORMATION info = {};
+    bool started = false;
+    {
+        SignalHold hold;
+        started = startup.hStdInput != nullptr && startup.hStdOutput != nullptr &&
+                  CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                                 environment.data(), nullptr, &startup, &info);
+        if (started) {
+            child.id = reinterpret_cast<intptr_t>(info.hProcess);
+            cleanup_register_child(child.id);
+        }
+    }
+    if (!started) error = last_reason();
+    // Only the child holds the writing end: its output ends when it does.
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle != nullptr) CloseHandle(handle);
+    }
+    if (!started) {
+        CloseHandle(read_end);
+        return false;
+    }
+    CloseHandle(info.hThread);
+    child.out_fd = descriptor_of(read_end, _O_RDONLY, error);
+    if (child.out_fd < 0) {
+        child_abort(child);
+        return false;
+    }
+    return true;
+}
+
+bool child_read(ChildProcess& child, uint8_t* output, size_t output_size, size_t& got, std::string& error) {
+    got = 0;
+    std::string read_error;
+    if (!file_read_up_to(child.out_fd, output, output_size, got, read_error)) {
+        return reap(child, "its output could not be read", error);
+    }
+    if (got == 0) file_close(child.out_fd);
+    return true;
+}
+
+bool child_wait(ChildProcess& child, std::string& error) { return reap(child, nullptr, error); }
+
+void child_abort(ChildProcess& child) {
+    if (child.id < 0) return;
+    TerminateProcess(reinterpret_cast<HANDLE>(static_cast<intptr_t>(child.id)), 1);
+    std::string ignored;
+    reap(child, nullptr, ignored);
+}
+
+ChildProcess::~ChildProcess() { child_abort(*this); }

@@ -1,0 +1,63 @@
+// Windows has no signals to end a run from outside but the console's control
+// events: Ctrl-C, Ctrl-Break, the console window closed, logoff and shutdown.
+// Each undoes the run as a fatal signal does elsewhere, then ends the tool
+// with the status an unhandled Ctrl-C gives. A SignalHold is a lock the
+// handler takes too, so it waits until a file or a child is registered.
+#include "sys/signals.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "sys/win32_text.h"
+
+struct SignalHold::Saved {};
+
+namespace {
+
+CRITICAL_SECTION g_lock;
+wchar_t* g_file = nullptr;
+HANDLE g_child = nullptr;
+
+BOOL WINAPI undo_and_end(DWORD) {
+    EnterCriticalSection(&g_lock);  // held until the end: the run goes no further
+    if (g_child != nullptr) {
+        TerminateProcess(g_child, STATUS_CONTROL_C_EXIT);
+        WaitForSingleObject(g_child, INFINITE);
+    }
+    if (g_file != nullptr) DeleteFileW(g_file);
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
+}
+
+}  // namespace
+
+void cleanup_install_handlers() {
+    InitializeCriticalSection(&g_lock);
+    SetConsoleCtrlHandler(undo_and_end, TRUE);
+}
+
+static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 16);
+
+SignalHold::SignalHold() {
+    new (storage_) Saved;
+    EnterCriticalSection(&g_lock);
+}
+
+SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock); }
+
+void cleanup_register_file(const std::string& path) {
+    cleanup_forget_file();
+    g_file = _wcsdup(wide(path).c_str());
+}
+
+void cleanup_forget_file() {
+    wchar_t* file = g_file;
+    g_file = nullptr;
+    std::free(file);
+}
+
+void cleanup_register_child(long long id) { g_child = reinterpret_cast<HANDLE>(static_cast<intptr_t>(id)); }
+
+void cleanup_forget_child() { g_child = nullptr; }

@@ -1,0 +1,24 @@
+// Windows only, for the system layer's own code: names cross the Win32 calls
+// as UTF-16 and live everywhere else as UTF-8; errors are told in the same
+// words as on a POSIX system where the two mean the same.
+#pragma once
+
+#include <io.h>
+#include <windows.h>
+
+#include <string>
+
+std::wstring wide(const std::string& utf8);
+std::string utf8(const std::wstring& wide);
+
+// The reason for a Win32 error code, "No such file or directory" and the
+// like for the common ones.
+std::string win32_reason(DWORD code);
+inline std::string last_reason() { return win32_reason(GetLastError()); }
+
+// The Win32 handle under a C runtime descriptor.
+inline HANDLE handle_of(int fd) { return fd < 0 ? INVALID_HANDLE_VALUE : reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// Wraps a handle in a C runtime descriptor that owns it: -1 (and the handle
+// closed) on failure.
+int descriptor_of(HANDLE handle, int flags, std::string& error);
