@@ -14,7 +14,8 @@ constexpr const char* kSayFileWriteError = "file write error";
 constexpr const char* kSayImageTooLarge = "image too large";
 
 constexpr int kPackSuccess = 0;
-constexpr int kPackFailure = -1;
+// 255 everywhere: a main that returned -1 would exit 4294967295 on Windows.
+constexpr int kPackFailure = 255;
 
 // Sizes and payloads are described by 32-bit words.
 constexpr uint64_t kMaxPayloadSize = UINT32_MAX;

@@ -167,6 +167,9 @@ int stream(Run& run) {
     if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
     // xz reads the file until it is done: the file must hold still until then.
     if (!input_unchanged(run.input, error)) return fail(kSayFileReadError, run.input_path, error);
+    // Done with it. Closed before the rename: Windows cannot replace a name
+    // (a hard link to the input, say) whose file is still open.
+    file_close(run.input.fd);
     std::printf("image crc:%s\n", hex(image_crc).c_str());
 
     ota_header_set_payload_size(run.header, static_cast<uint32_t>(payload.size));

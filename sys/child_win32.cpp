@@ -11,26 +11,6 @@
 
 namespace {
 
-// One argument as the C runtime of the child splits its command line: in
-// quotes when it holds a space or a quote, with the backslashes before a
-// quote doubled.
-std::wstring quoted(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
-    std::wstring text = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            backslashes++;
-            continue;
-        }
-        text.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        text += c;
-    }
-    text.append(backslashes * 2, L'\\');
-    return text + L"\"";
-}
-
 // The program's file: NAME.exe in the tool's own folder, where a bundled
 // copy sits, then in each folder on PATH. Unlike the system's own search,
 // the current folder is never tried: it holds the images, not the tools.
@@ -128,8 +108,8 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
         error = "not found (" + argv[0] + ".exe is neither beside the tool nor on PATH)";
         return false;
     }
-    std::wstring command = quoted(program);
-    for (size_t i = 1; i < argv.size(); i++) command += L" " + quoted(wide(argv[i]));
+    std::wstring command = quoted_argument(program);
+    for (size_t i = 1; i < argv.size(); i++) command += L" " + quoted_argument(wide(argv[i]));
     std::wstring environment = environment_without(drop_env);
 
     HANDLE read_end = nullptr, write_end = nullptr;

@@ -16,12 +16,16 @@ struct SignalHold::Saved {};
 
 namespace {
 
-CRITICAL_SECTION g_lock;
+// Ready before main, so that a hold works even before the handler is installed.
+struct Lock {
+    CRITICAL_SECTION section;
+    Lock() { InitializeCriticalSection(&section); }
+} g_lock;
 wchar_t* g_file = nullptr;
 HANDLE g_child = nullptr;
 
 BOOL WINAPI undo_and_end(DWORD) {
-    EnterCriticalSection(&g_lock);  // held until the end: the run goes no further
+    EnterCriticalSection(&g_lock.section);  // held until the end: the run goes no further
     if (g_child != nullptr) {
         TerminateProcess(g_child, STATUS_CONTROL_C_EXIT);
         WaitForSingleObject(g_child, INFINITE);
@@ -34,7 +38,6 @@ BOOL WINAPI undo_and_end(DWORD) {
 }  // namespace
 
 void cleanup_install_handlers() {
-    InitializeCriticalSection(&g_lock);
     SetConsoleCtrlHandler(undo_and_end, TRUE);
 }
 
@@ -42,10 +45,10 @@ static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 
 
 SignalHold::SignalHold() {
     new (storage_) Saved;
-    EnterCriticalSection(&g_lock);
+    EnterCriticalSection(&g_lock.section);
 }
 
-SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock); }
+SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock.section); }
 
 void cleanup_register_file(const std::string& path) {
     cleanup_forget_file();

@@ -22,6 +22,23 @@ std::string utf8(const std::wstring& wide) {
     return text;
 }
 
+std::wstring quoted_argument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+    std::wstring text = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            backslashes++;
+            continue;
+        }
+        text.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        text += c;
+    }
+    text.append(backslashes * 2, L'\\');
+    return text + L"\"";
+}
+
 std::string win32_reason(DWORD code) {
     // The errors a user meets most, in the words the tools use everywhere.
     switch (code) {

@@ -11,6 +11,11 @@
 std::wstring wide(const std::string& utf8);
 std::string utf8(const std::wstring& wide);
 
+// One argument on a command line, as the C runtime of the program started
+// splits it: in quotes when it holds a space or a quote, with the
+// backslashes before a quote doubled.
+std::wstring quoted_argument(const std::wstring& argument);
+
 // The reason for a Win32 error code, "No such file or directory" and the
 // like for the common ones.
 std::string win32_reason(DWORD code);

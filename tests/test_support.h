@@ -1,9 +1,6 @@
 // Helpers for tests that run the built tools as a user would.
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/types.h>
-
 #include <cstdio>
 
 #include <cstdint>
@@ -13,20 +10,33 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// Whether the tests can make symbolic links: the Windows build's C++ library
+// cannot (std::filesystem::create_symlink fails there), so those cases are
+// left out of it.
+#ifdef _WIN32
+constexpr bool kSymlinks = false;
+#else
+constexpr bool kSymlinks = true;
+#endif
+
 struct RunOptions {
     std::string cwd;                       // empty: the test's own
     std::optional<std::string> path_env;   // replaces PATH in the child
     std::vector<std::string> env;          // NAME=value set in the child
-    std::optional<rlim_t> file_size_limit; // RLIMIT_FSIZE; SIGXFSZ stays at its default
-    std::optional<rlim_t> address_space_limit;  // RLIMIT_AS
     std::string stdout_file;               // standard output goes there instead of being captured
     bool close_stdout = false;
+    // POSIX systems only:
+    std::optional<uint64_t> file_size_limit;      // RLIMIT_FSIZE; SIGXFSZ stays at its default
+    std::optional<uint64_t> address_space_limit;  // RLIMIT_AS
     bool ignore_sigchld = false;  // the child starts with SIGCHLD ignored, as some parents leave it
+    // Windows only: a console of its own, for console control events.
+    bool new_console = false;
 };
 
 struct RunResult {
-    int status = 0;  // exit status 0..255, or -1 when killed by a signal
+    int status = 0;  // exit status 0..255, or -1 when killed (by a signal, or by force on Windows)
     int signal = 0;  // the signal that killed it
+    uint32_t exit_code = 0;  // Windows: the whole code, an NTSTATUS when it ended by force
     std::string out;
     std::string err;
     long max_rss_kib = 0;  // the child's peak resident memory
@@ -37,12 +47,16 @@ RunResult run_program(const std::string& program, const std::vector<std::string>
 
 // The same in two steps, for tests that act on the program while it runs.
 struct Running {
-    pid_t pid = -1;
+    long long pid = -1;
+    void* process = nullptr;  // Windows: its handle
     FILE* out = nullptr;
     FILE* err = nullptr;
 };
 Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 RunResult wait_program(Running& running);
+
+// Ends it at once, as SIGKILL or TerminateProcess does.
+void kill_program(Running& running);
 
 // A fresh directory, removed with everything in it at the end of the test.
 struct TempDir {
@@ -54,6 +68,7 @@ struct TempDir {
     std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
+// File names here are UTF-8 on every system.
 Bytes read_file(const std::string& path);
 // The file's bytes, or none when it does not exist (yet).
 Bytes read_file_if_any(const std::string& path);

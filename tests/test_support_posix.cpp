@@ -1,0 +1,84 @@
+// Running the tools on a POSIX system: fork and exec, with the limits and
+// signal dispositions a test asks for.
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+
+namespace {
+
+std::string slurp_fd(int fd) {
+    std::string text;
+    lseek(fd, 0, SEEK_SET);
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
+    return text;
+}
+
+}  // namespace
+
+Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+    FILE* out_file = std::tmpfile();
+    FILE* err_file = std::tmpfile();
+    if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
+    int out_fd = fileno(out_file);
+    int err_fd = fileno(err_file);
+
+    std::vector<std::string> argv_strings{program};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_strings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
+        if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
+        if (!options.stdout_file.empty()) {
+            int fd = open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+        }
+        if (options.close_stdout) close(1);
+        if (options.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
+        if (options.path_env) setenv("PATH", options.path_env->c_str(), 1);
+        for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
+        if (options.file_size_limit) {
+            struct rlimit limit = {*options.file_size_limit, *options.file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.address_space_limit) {
+            struct rlimit limit = {*options.address_space_limit, *options.address_space_limit};
+            setrlimit(RLIMIT_AS, &limit);
+        }
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    return Running{pid, nullptr, out_file, err_file};
+}
+
+RunResult wait_program(Running& running) {
+    int status = 0;
+    struct rusage usage = {};
+    while (wait4(static_cast<pid_t>(running.pid), &status, 0, &usage) < 0) {
+    }
+    RunResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    result.max_rss_kib = usage.ru_maxrss;
+    result.out = slurp_fd(fileno(running.out));
+    result.err = slurp_fd(fileno(running.err));
+    std::fclose(running.out);
+    std::fclose(running.err);
+    return result;
+}
+
+void kill_program(Running& running) { kill(static_cast<pid_t>(running.pid), SIGKILL); }

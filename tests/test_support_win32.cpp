@@ -1,0 +1,126 @@
+// Running the tools on Windows (or under Wine): CreateProcessW with standard
+// output and error in temporary files, the environment and folder a test asks for.
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <psapi.h>  // after windows.h, which it needs
+
+#include <stdexcept>
+
+#include "sys/file_io.h"
+#include "sys/win32_text.h"
+
+namespace {
+
+// A temporary file the child writes and the test reads back.
+FILE* capture_file() {
+    std::string error;
+    int fd = unnamed_temp_file(error);
+    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+    if (file == nullptr) throw std::runtime_error("no capture file: " + error);
+    return file;
+}
+
+HANDLE inheritable(HANDLE handle) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        throw std::runtime_error("DuplicateHandle failed");
+    }
+    return copy;
+}
+
+HANDLE open_inheritable(const std::string& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE handle = CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open " + path);
+    return handle;
+}
+
+// The test's environment with the settings asked for, as a block.
+std::wstring environment_for(const RunOptions& options) {
+    std::vector<std::wstring> settings;
+    wchar_t* all = GetEnvironmentStringsW();
+    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) settings.push_back(entry);
+    FreeEnvironmentStringsW(all);
+    std::vector<std::string> changes = options.env;
+    if (options.path_env) changes.push_back("PATH=" + *options.path_env);
+    for (const std::string& change : changes) {
+        std::wstring setting = wide(change);
+        std::wstring prefix = setting.substr(0, setting.find(L'=') + 1);
+        std::erase_if(settings, [&](const std::wstring& s) { return _wcsnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0; });
+        settings.push_back(setting);
+    }
+    std::wstring block;
+    for (const std::wstring& setting : settings) block += setting + L'\0';
+    return block + L'\0';
+}
+
+std::string slurp(FILE* file) {
+    std::string text;
+    std::fseek(file, 0, SEEK_SET);
+    char chunk[4096];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    return text;
+}
+
+}  // namespace
+
+Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
+    if (options.file_size_limit || options.address_space_limit || options.ignore_sigchld) {
+        throw std::runtime_error("a POSIX limit or disposition asked for on Windows");
+    }
+    Running running;
+    running.out = capture_file();
+    running.err = capture_file();
+    std::wstring command = quoted_argument(wide(program));
+    for (const std::string& arg : args) command += L" " + quoted_argument(wide(arg));
+    std::wstring environment = environment_for(options);
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
+    startup.hStdOutput = options.close_stdout            ? INVALID_HANDLE_VALUE
+                         : !options.stdout_file.empty() ? open_inheritable(options.stdout_file, GENERIC_WRITE, CREATE_ALWAYS)
+                                                        : inheritable(handle_of(_fileno(running.out)));
+    startup.hStdError = inheritable(handle_of(_fileno(running.err)));
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT | (options.new_console ? CREATE_NEW_CONSOLE : 0);
+    std::wstring cwd = wide(options.cwd);
+    PROCESS_INFORMATION info = {};
+    bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+    if (!started) throw std::runtime_error("cannot start " + program + ": " + last_reason());
+    CloseHandle(info.hThread);
+    running.pid = info.dwProcessId;
+    running.process = info.hProcess;
+    return running;
+}
+
+RunResult wait_program(Running& running) {
+    auto process = static_cast<HANDLE>(running.process);
+    WaitForSingleObject(process, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    K32GetProcessMemoryInfo(process, &memory, sizeof memory);
+    CloseHandle(process);
+    RunResult result;
+    result.exit_code = code;
+    result.status = code <= 255 ? static_cast<int>(code) : -1;
+    result.max_rss_kib = static_cast<long>(memory.PeakWorkingSetSize / 1024);
+    result.out = slurp(running.out);
+    result.err = slurp(running.err);
+    std::fclose(running.out);
+    std::fclose(running.err);
+    return result;
+}
+
+void kill_program(Running& running) { TerminateProcess(static_cast<HANDLE>(running.process), 1); }
