@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages named that are not installed yet, with apt-get
-# (through sudo when not root).
-# Usage: scripts/install_packages.sh PACKAGE...
+# (through sudo when not root); --no-install-recommends leaves out what they
+# only recommend (Wine recommends much that a test run does not need).
+# Usage: scripts/install_packages.sh [--no-install-recommends] PACKAGE...
 set -euo pipefail
+options=()
+if [ "${1:-}" = --no-install-recommends ]; then
+  options=(--no-install-recommends)
+  shift
+fi
 missing=()
 for package in "$@"; do
   dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q "install ok installed" || missing+=("$package")
@@ -16,4 +22,4 @@ fi
 echo "installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-"${sudo[@]}" apt-get install -y -q "${missing[@]}"
+"${sudo[@]}" apt-get install -y -q "${options[@]}" "${missing[@]}"

@@ -60,13 +60,13 @@ bool output_begin(const std::string& path, AtomicFile& out, std::string& error) 
             SignalHold hold;
             // Shared for deletion, so that a console event can remove it while
             // it is open.
-            HANDLE handle = CreateFileW(wide(out.temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
+            HANDLE handle = CreateFileW(wide_path(out.temp_path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE,
                                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
             code = GetLastError();
             if (handle != INVALID_HANDLE_VALUE) {
                 out.fd = descriptor_of(handle, _O_RDWR, error);
                 if (out.fd < 0) {
-                    DeleteFileW(wide(out.temp_path).c_str());
+                    DeleteFileW(wide_path(out.temp_path).c_str());
                     out.temp_path.clear();
                     return false;
                 }
@@ -113,7 +113,7 @@ bool output_close(AtomicFile& out, std::string& error) {
 
 bool output_rename(AtomicFile& out, std::string& error) {
     SignalHold hold;
-    if (!MoveFileExW(wide(out.temp_path).c_str(), wide(out.path).c_str(),
+    if (!MoveFileExW(wide_path(out.temp_path).c_str(), wide_path(out.path).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = last_reason();
         return false;
@@ -127,7 +127,7 @@ void output_abandon(AtomicFile& out) {
     file_close(out.fd);
     if (out.temp_path.empty()) return;
     SignalHold hold;
-    DeleteFileW(wide(out.temp_path).c_str());
+    DeleteFileW(wide_path(out.temp_path).c_str());
     cleanup_forget_file();
     out.temp_path.clear();
 }

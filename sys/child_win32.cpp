@@ -59,6 +59,11 @@ std::wstring environment_without(const std::vector<std::string>& drop) {
     return block + L'\0';
 }
 
+// A group of its own keeps Ctrl-C from the child: the tool's handler ends it
+// after the tool, rather than the child ending first and the tool failing on
+// that, so the tool ends as the user asked.
+constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP;
+
 // A copy of `handle` the child inherits; the caller closes it once started.
 HANDLE inheritable(HANDLE handle) {
     HANDLE copy = nullptr;
@@ -129,7 +134,7 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
     {
         SignalHold hold;
         started = startup.hStdInput != nullptr && startup.hStdOutput != nullptr &&
-                  CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                  CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, kCreationFlags,
                                  environment.data(), nullptr, &startup, &info);
         if (started) {
             child.id = reinterpret_cast<intptr_t>(info.hProcess);

@@ -48,7 +48,7 @@ bool stamp_of(HANDLE handle, FileStamp& stamp, std::string& error) {
 // (rather than what it points to) when `follow_links` is false.
 HANDLE open_path(const std::string& path, DWORD access, bool follow_links, DWORD flags) {
     DWORD link_flag = follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
-    return CreateFileW(wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    return CreateFileW(wide_path(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | link_flag | flags, nullptr);
 }
 

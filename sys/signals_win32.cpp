@@ -52,7 +52,7 @@ SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock.section); }
 
 void cleanup_register_file(const std::string& path) {
     cleanup_forget_file();
-    g_file = _wcsdup(wide(path).c_str());
+    g_file = _wcsdup(wide_path(path).c_str());
 }
 
 void cleanup_forget_file() {

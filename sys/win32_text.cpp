@@ -22,6 +22,18 @@ std::string utf8(const std::wstring& wide) {
     return text;
 }
 
+std::wstring wide_path(const std::string& utf8_path) {
+    std::wstring path = wide(utf8_path);
+    if (path.size() < MAX_PATH - 12 || path.starts_with(L"\\\\?\\")) return path;  // room for a temporary's suffix
+    DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
+    return L"\\\\?\\" + full;
+}
+
 std::wstring quoted_argument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
     std::wstring text = L"\"";

@@ -11,6 +11,10 @@
 std::wstring wide(const std::string& utf8);
 std::string utf8(const std::wstring& wide);
 
+// A file name for the Win32 file calls: as given, or when it is too long for
+// them (260 characters), made absolute with the \\?\ prefix that lifts the limit.
+std::wstring wide_path(const std::string& utf8);
+
 // One argument on a command line, as the C runtime of the program started
 // splits it: in quotes when it holds a space or a quote, with the
 // backslashes before a quote doubled.

@@ -72,9 +72,9 @@ TEST(Windows, XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold) {
     }
 }
 
-// Ctrl-Break (as Ctrl-C or a closed console) ends xz.exe and removes the
+// Ctrl-C (as Ctrl-Break or a closed console) ends xz.exe and removes the
 // temporary file; the tool ends as an unhandled Ctrl-C ends a program.
-TEST(Windows, ConsoleBreakTakesXzAndTheTemporaryFileWithIt) {
+TEST(Windows, CtrlCTakesXzAndTheTemporaryFileWithIt) {
     TempDir dir;
     TempDir elsewhere;
     std::string tool = tool_copy(dir, kStandIn);
@@ -102,11 +102,11 @@ TEST(Windows, ConsoleBreakTakesXzAndTheTemporaryFileWithIt) {
         wait_program(run);
         TerminateProcess(xz, 1);
         CloseHandle(xz);
-        GTEST_SKIP() << "no console to send Ctrl-Break through here (error " << code << ")";
+        GTEST_SKIP() << "no console to send Ctrl-C through here (error " << code << ")";
     }
     RunResult r = wait_program(run);
     EXPECT_EQ(r.exit_code, 0xC000013Au) << "STATUS_CONTROL_C_EXIT";
-    EXPECT_EQ(WaitForSingleObject(xz, 5000), WAIT_OBJECT_0) << "xz.exe ended";
+    EXPECT_EQ(WaitForSingleObject(xz, 5000), WAIT_OBJECT_0) << "xz.exe, in a group Ctrl-C does not reach, was ended";
     TerminateProcess(xz, 1);
     CloseHandle(xz);
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "tools"}));
