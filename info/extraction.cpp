@@ -22,7 +22,7 @@ bool extraction_commit(Extraction& x, std::vector<uint8_t>& chunk, std::string& 
         return false;
     }
     if (x.held < 0) return output_close(x.out, error) && output_rename(x.out, error);
-    if (!file_rewind(x.held, error)) return false;
+    if (!file_seek(x.held, 0, error)) return false;
     for (;;) {
         size_t got;
         if (!file_read_up_to(x.held, chunk.data(), chunk.size(), got, error)) return false;

@@ -1,7 +1,6 @@
 #include "sys/atomic_file.h"
 
 #include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -86,50 +85,3 @@ bool output_begin(const std::string& path, AtomicFile& out, std::string& error) 
     }
     return true;
 }
-
-bool output_write(AtomicFile& out, const uint8_t* data, size_t size, std::string& error) {
-    return file_write_all(out.fd, data, size, error);
-}
-
-bool output_write_at(AtomicFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(offset);
-    if (!SetFilePointerEx(handle_of(out.fd), position, nullptr, FILE_BEGIN)) {
-        error = last_reason();
-        return false;
-    }
-    return file_write_all(out.fd, data, size, error);
-}
-
-bool output_close(AtomicFile& out, std::string& error) {
-    int fd = out.fd;
-    out.fd = -1;
-    if (_close(fd) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    return true;
-}
-
-bool output_rename(AtomicFile& out, std::string& error) {
-    SignalHold hold;
-    if (!MoveFileExW(wide_path(out.temp_path).c_str(), wide_path(out.path).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = last_reason();
-        return false;
-    }
-    cleanup_forget_file();
-    out.temp_path.clear();
-    return true;
-}
-
-void output_abandon(AtomicFile& out) {
-    file_close(out.fd);
-    if (out.temp_path.empty()) return;
-    SignalHold hold;
-    DeleteFileW(wide_path(out.temp_path).c_str());
-    cleanup_forget_file();
-    out.temp_path.clear();
-}
-
-AtomicFile::~AtomicFile() { output_abandon(*this); }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <windows.h>
 
-#include <cwctype>
 
 #include "sys/file_io.h"
 #include "sys/signals.h"

@@ -74,8 +74,17 @@ bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error
 
 void file_close(int& fd);
 
-// Rewinds a file to its start.
-bool file_rewind(int fd, std::string& error);
+// Closes the file: a failure here is a failed write. `fd` is -1 after, either way.
+bool file_close_checked(int& fd, std::string& error);
+
+// Moves to `offset` from the file's start.
+bool file_seek(int fd, uint64_t offset, std::string& error);
+
+// Renames `from` over `to`, which it replaces as a name.
+bool path_replace(const std::string& from, const std::string& to, std::string& error);
+
+// Removes the name, if it can.
+void path_remove(const std::string& path);
 
 // Writes all of the data to standard output.
 bool stdout_write_all(const uint8_t* data, size_t size, std::string& error);

@@ -106,11 +106,27 @@ void file_close(int& fd) {
     fd = -1;
 }
 
-bool file_rewind(int fd, std::string& error) {
-    if (lseek(fd, 0, SEEK_SET) == 0) return true;
+bool file_close_checked(int& fd, std::string& error) {
+    int closing = fd;
+    fd = -1;
+    if (close(closing) == 0) return true;
     error = std::strerror(errno);
     return false;
 }
+
+bool file_seek(int fd, uint64_t offset, std::string& error) {
+    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+bool path_replace(const std::string& from, const std::string& to, std::string& error) {
+    if (rename(from.c_str(), to.c_str()) == 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+void path_remove(const std::string& path) { unlink(path.c_str()); }
 
 int unnamed_temp_file(std::string& error) {
     const char* tmpdir = std::getenv("TMPDIR");

@@ -120,12 +120,31 @@ void file_close(int& fd) {
     fd = -1;
 }
 
-bool file_rewind(int fd, std::string& error) {
-    LARGE_INTEGER start = {};
-    if (SetFilePointerEx(handle_of(fd), start, nullptr, FILE_BEGIN)) return true;
+bool file_close_checked(int& fd, std::string& error) {
+    int closing = fd;
+    fd = -1;
+    if (_close(closing) == 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+bool file_seek(int fd, uint64_t offset, std::string& error) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (SetFilePointerEx(handle_of(fd), position, nullptr, FILE_BEGIN)) return true;
     error = last_reason();
     return false;
 }
+
+bool path_replace(const std::string& from, const std::string& to, std::string& error) {
+    if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    error = last_reason();
+    return false;
+}
+
+void path_remove(const std::string& path) { DeleteFileW(wide_path(path).c_str()); }
 
 int unnamed_temp_file(std::string& error) {
     wchar_t dir[MAX_PATH + 1];
