@@ -92,8 +92,16 @@ Running start_program(const std::string& program, const std::vector<std::string>
     DWORD flags = CREATE_UNICODE_ENVIRONMENT | (options.new_console ? CREATE_NEW_CONSOLE : 0);
     std::wstring cwd = wide(options.cwd);
     PROCESS_INFORMATION info = {};
-    bool started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
-                                  cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+    // Wine now and then fails to start a process with ERROR_INTERNAL_ERROR
+    // (seen once in a CI run, on the first start of a freshly copied
+    // program): that is the runner's trouble, not the tool's, so it tries again.
+    bool started = false;
+    for (int attempt = 0; attempt < 3 && !started; attempt++) {
+        if (attempt > 0) Sleep(200);
+        started = CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, flags, environment.data(),
+                                 cwd.empty() ? nullptr : cwd.c_str(), &startup, &info);
+        if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+    }
     for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
     }
