@@ -194,6 +194,8 @@ TEST(OtaInfo, FailedExtractionLeavesNoPartialFile) {
     EXPECT_EQ(r.err.substr(0, 19), "ota_info: out.raw: ");
     EXPECT_FALSE(file_exists(dir / "out.raw"));
 }
+#else
+POSIX_ONLY_TEST(OtaInfo, FailedExtractionLeavesNoPartialFile, "RLIMIT_FSIZE (and Wine gives no volume small enough to fill)")
 #endif
 
 // Several files: one report each, and the worst status.
@@ -337,7 +339,10 @@ TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
     EXPECT_EQ(r.err, "ota_info: z.ota.bin: file changed size while it was read\n");
     EXPECT_FALSE(file_exists(dir / "out.raw"));
 }
-
+#else
+POSIX_ONLY_TEST(OtaInfo, ExtractToStandardOutputByAnyName, "/dev/stdout, /proc and mount namespaces")
+POSIX_ONLY_TEST(OtaInfo, FifoWhoseWriterComesLate, "FIFOs")
+POSIX_ONLY_TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError, "/proc to see the file open")
 #endif
 
 TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
@@ -451,7 +456,8 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_LE(r.max_rss_kib, 32 * 1024);
 }
-
+#else
+POSIX_ONLY_TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims, "RLIMIT_AS")
 #endif
 
 }  // namespace

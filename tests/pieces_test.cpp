@@ -140,6 +140,8 @@ TEST(Pieces, ChildProcessEndsAreToldApart) {
     }
     EXPECT_NE(kill(static_cast<pid_t>(id), 0), 0) << "killed and reaped";
 }
+#else
+POSIX_ONLY_TEST(Pieces, ChildProcessEndsAreToldApart, "shell commands as children and signals by number (Windows.XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold stands in)")
 #endif
 
 // Takes the payload in place of the OTA file: counts it, keeps its start,
@@ -245,7 +247,8 @@ TEST(Pieces, XzWriterCapsTheStreamAndTellsTheFirstFailure) {
         EXPECT_LE(sink.total, kMaxPayloadSize) << c.reason;
     }
 }
-
+#else
+POSIX_ONLY_TEST(Pieces, XzWriterCapsTheStreamAndTellsTheFirstFailure, "a shell script in xz's place")
 #endif
 
 }  // namespace

@@ -10,6 +10,11 @@
 
 using Bytes = std::vector<uint8_t>;
 
+// A test that needs what only a POSIX system has stands in the Windows build
+// as a skipped test of the same name that says what it needs.
+#define POSIX_ONLY_TEST(suite, name, needs) \
+    TEST(suite, name) { GTEST_SKIP() << "needs " needs ", which this Windows build lacks"; }
+
 // Whether the tests can make symbolic links: the Windows build's C++ library
 // cannot (std::filesystem::create_symlink fails there), so those cases are
 // left out of it.
