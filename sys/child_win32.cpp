@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <vector>
 
 #include "sys/file_io.h"
 #include "sys/signals.h"
@@ -38,39 +40,10 @@ std::wstring find_program(const std::string& name) {
     return {};
 }
 
-// The tool's environment less the variables named (names are without case
-// on Windows), as a block for CreateProcessW.
-std::wstring environment_without(const std::vector<std::string>& drop) {
-    std::wstring block;
-    wchar_t* all = GetEnvironmentStringsW();
-    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) {
-        std::wstring setting = entry;
-        bool dropped = false;
-        for (const std::string& name : drop) {
-            std::wstring prefix = wide(name) + L"=";
-            dropped = dropped || (setting.size() >= prefix.size() &&
-                                  CompareStringOrdinal(setting.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
-                                                       static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL);
-        }
-        if (!dropped) block += setting + L'\0';
-    }
-    FreeEnvironmentStringsW(all);
-    return block + L'\0';
-}
-
 // A group of its own keeps Ctrl-C from the child: the tool's handler ends it
 // after the tool, rather than the child ending first and the tool failing on
 // that, so the tool ends as the user asked.
 constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP;
-
-// A copy of `handle` the child inherits; the caller closes it once started.
-HANDLE inheritable(HANDLE handle) {
-    HANDLE copy = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-        return nullptr;
-    }
-    return copy;
-}
 
 // Waits for the child and says how it ended; `otherwise` is the reason when
 // it exited 0 although something went wrong.
@@ -114,7 +87,7 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
     }
     std::wstring command = quoted_argument(program);
     for (size_t i = 1; i < argv.size(); i++) command += L" " + quoted_argument(wide(argv[i]));
-    std::wstring environment = environment_without(drop_env);
+    std::wstring environment = environment_block(drop_env);
 
     HANDLE read_end = nullptr, write_end = nullptr;
     if (!CreatePipe(&read_end, &write_end, nullptr, 0)) {
@@ -124,9 +97,9 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable(handle_of(input_fd));
-    startup.hStdOutput = inheritable(write_end);
-    startup.hStdError = inheritable(GetStdHandle(STD_ERROR_HANDLE));
+    startup.hStdInput = inheritable_copy(handle_of(input_fd));
+    startup.hStdOutput = inheritable_copy(write_end);
+    startup.hStdError = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
     CloseHandle(write_end);
     PROCESS_INFORMATION info = {};
     bool started = false;

@@ -51,6 +51,30 @@ std::wstring quoted_argument(const std::wstring& argument) {
     return text + L"\"";
 }
 
+std::wstring environment_block(const std::vector<std::string>& drop, const std::vector<std::string>& add) {
+    std::wstring block;
+    wchar_t* all = GetEnvironmentStringsW();
+    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        bool dropped = false;
+        for (const std::string& name : drop) {
+            std::wstring prefix = wide(name) + L"=";
+            dropped = dropped || _wcsnicmp(entry, prefix.c_str(), prefix.size()) == 0;
+        }
+        if (!dropped) block += std::wstring(entry) + L'\0';
+    }
+    FreeEnvironmentStringsW(all);
+    for (const std::string& setting : add) block += wide(setting) + L'\0';
+    return block + L'\0';
+}
+
+HANDLE inheritable_copy(HANDLE handle) {
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+        return nullptr;
+    }
+    return copy;
+}
+
 std::string win32_reason(DWORD code) {
     // The errors a user meets most, in the words the tools use everywhere.
     switch (code) {

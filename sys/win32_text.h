@@ -1,12 +1,14 @@
-// Windows only, for the system layer's own code: names cross the Win32 calls
-// as UTF-16 and live everywhere else as UTF-8; errors are told in the same
-// words as on a POSIX system where the two mean the same.
+// Windows only, for the system layer's own code and the Windows test runner:
+// names cross the Win32 calls as UTF-16 and live everywhere else as UTF-8;
+// errors are told in the same words as on a POSIX system where the two mean
+// the same.
 #pragma once
 
 #include <io.h>
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 std::wstring wide(const std::string& utf8);
 std::string utf8(const std::wstring& wide);
@@ -19,6 +21,15 @@ std::wstring wide_path(const std::string& utf8);
 // splits it: in quotes when it holds a space or a quote, with the
 // backslashes before a quote doubled.
 std::wstring quoted_argument(const std::wstring& argument);
+
+// The tool's environment as a block for CreateProcessW: less the variables
+// named in `drop` (names are without case on Windows), then the NAME=value
+// settings in `add`.
+std::wstring environment_block(const std::vector<std::string>& drop, const std::vector<std::string>& add = {});
+
+// A copy of `handle` that a child started now inherits, or null; its owner
+// closes it once the child has started.
+HANDLE inheritable_copy(HANDLE handle);
 
 // The reason for a Win32 error code, "No such file or directory" and the
 // like for the common ones.

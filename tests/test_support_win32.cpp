@@ -25,10 +25,8 @@ FILE* capture_file() {
 }
 
 HANDLE inheritable(HANDLE handle) {
-    HANDLE copy = INVALID_HANDLE_VALUE;
-    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-        throw std::runtime_error("DuplicateHandle failed");
-    }
+    HANDLE copy = inheritable_copy(handle);
+    if (copy == nullptr) throw std::runtime_error("DuplicateHandle failed: " + last_reason());
     return copy;
 }
 
@@ -42,21 +40,11 @@ HANDLE open_inheritable(const std::string& path, DWORD access, DWORD disposition
 
 // The test's environment with the settings asked for, as a block.
 std::wstring environment_for(const RunOptions& options) {
-    std::vector<std::wstring> settings;
-    wchar_t* all = GetEnvironmentStringsW();
-    for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) settings.push_back(entry);
-    FreeEnvironmentStringsW(all);
     std::vector<std::string> changes = options.env;
     if (options.path_env) changes.push_back("PATH=" + *options.path_env);
-    for (const std::string& change : changes) {
-        std::wstring setting = wide(change);
-        std::wstring prefix = setting.substr(0, setting.find(L'=') + 1);
-        std::erase_if(settings, [&](const std::wstring& s) { return _wcsnicmp(s.c_str(), prefix.c_str(), prefix.size()) == 0; });
-        settings.push_back(setting);
-    }
-    std::wstring block;
-    for (const std::wstring& setting : settings) block += setting + L'\0';
-    return block + L'\0';
+    std::vector<std::string> names;
+    for (const std::string& change : changes) names.push_back(change.substr(0, change.find('=')));
+    return environment_block(names, changes);
 }
 
 std::string slurp(FILE* file) {
