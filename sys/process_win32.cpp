@@ -6,7 +6,6 @@
 
 #include <shellapi.h>  // after windows.h, which it needs
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
