@@ -118,19 +118,17 @@ std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
 // before that failure's line.
 bool read_image(Run& run, std::string& error) {
     uint16_t crc = 0;
-    // The label comes from the first chunk; an empty image has none to give.
-    if (run.image_size == 0) ota_header_set_label(run.header, nullptr, 0);
     for (uint64_t done = 0; done < run.image_size;) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
         uint8_t* chunk = run.writer ? run.writer->buffer() : run.memory.data;
         if (!file_read_exact(run.input.fd, chunk, size, error)) return false;
-        if (done == 0) ota_header_set_label(run.header, chunk, size);
+        if (done == 0) run.header.label = ota_label_of(chunk, size);  // the first chunk holds the label slot
         crc = crc16_xmodem_update(crc, chunk, size);
         if (run.writer) run.writer->submit(size);
         done += size;
     }
     if (!input_read_whole(run.input, error)) return false;
-    ota_header_set_image_crc(run.header, crc);
+    run.header.image_crc = crc;
     return true;
 }
 
@@ -138,7 +136,7 @@ bool read_image(Run& run, std::string& error) {
 bool finish_output(Run& run) {
     std::string error;
     uint8_t bytes[kOtaHeaderSize];
-    ota_header_serialise(run.header, bytes);
+    ota_header_encode(run.header, bytes);
     if (!output_write_at(run.out, 0, bytes, sizeof bytes, error) || !output_close(run.out, error)) {
         pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
     } else if (!output_rename(run.out, error)) {
@@ -149,8 +147,7 @@ bool finish_output(Run& run) {
 
 int stream(Run& run) {
     std::string error;
-    uint8_t placeholder[kOtaHeaderSize];  // room for the header, written last
-    ota_header_serialise(run.header, placeholder);
+    const uint8_t placeholder[kOtaHeaderSize] = {};  // room for the header, written last
     if (!output_begin(run.output_path, run.out, error)) {
         pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
     } else if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
@@ -162,7 +159,7 @@ int stream(Run& run) {
     }
 
     if (!read_image(run, error)) return fail(kSayFileReadError, run.input_path, error);
-    const uint16_t image_crc = static_cast<uint16_t>(ota_header_word(run.header, kOtaImageCrc));
+    const uint16_t image_crc = run.header.image_crc;
     PayloadResult payload{run.image_size, image_crc};
     if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
     // xz reads the file until it is done: the file must hold still until then.
@@ -172,8 +169,8 @@ int stream(Run& run) {
     file_close(run.input.fd);
     std::printf("image crc:%s\n", hex(image_crc).c_str());
 
-    ota_header_set_payload_size(run.header, static_cast<uint32_t>(payload.size));
-    ota_header_set_payload_crc(run.header, payload.crc);
+    run.header.payload_size = static_cast<uint32_t>(payload.size);
+    run.header.payload_crc = payload.crc;
     // On failure, the owners remove the temporary file and stop the writer.
     if (run.failure.line != nullptr || !finish_output(run)) return fail(run.failure);
     if (payload.reported) {
@@ -208,8 +205,7 @@ int pack(int argc, char** argv) {
     run.mode = args.mode;
     run.input_path = args.input;
     run.output_path = args.output;
-    ota_header_start(run.header, run.mode);
-    ota_header_stamp(run.header);
+    run.header.mode = run.mode;
 
     // The size comes from the open file; one that cannot be opened still gets
     // its size line, from its name, before the failure.
@@ -221,7 +217,7 @@ int pack(int argc, char** argv) {
     }
     run.image_size = run.input.stamp.size;
     if (run.image_size > kMaxPayloadSize) return fail(kSayImageTooLarge, run.input_path, "4 GiB or more");
-    ota_header_set_image_size(run.header, static_cast<uint32_t>(run.image_size));
+    run.header.image_size = static_cast<uint32_t>(run.image_size);
     std::printf("image size:%s\n", hex(run.image_size).c_str());
 
     if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);

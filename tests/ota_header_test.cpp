@@ -9,18 +9,20 @@
 
 namespace {
 
-// The header a packing run builds for an uncompressed image.
-Bytes build_header(OtaMode mode, const Bytes& image) {
-    OtaHeader header;
-    ota_header_start(header, mode);
-    ota_header_stamp(header);
-    ota_header_set_image_size(header, static_cast<uint32_t>(image.size()));
-    ota_header_set_image_crc(header, CRC16_XMODEM(image.data(), image.size()));
-    ota_header_set_label(header, image.data(), image.size());
+// The header of an uncompressed image: the payload is the image.
+OtaHeader image_header(OtaMode mode, const Bytes& image) {
+    const auto size = static_cast<uint32_t>(image.size());
+    const uint16_t crc = CRC16_XMODEM(image.data(), image.size());
+    return OtaHeader{mode, ota_label_of(image.data(), image.size()), size, crc, size, crc};
+}
+
+Bytes encode(const OtaHeader& header) {
     Bytes out(kOtaHeaderSize);
-    ota_header_serialise(header, out.data());
+    ota_header_encode(header, out.data());
     return out;
 }
+
+Bytes build_header(OtaMode mode, const Bytes& image) { return encode(image_header(mode, image)); }
 
 std::vector<size_t> differing_offsets(const Bytes& a, const Bytes& b) {
     std::vector<size_t> offsets;
@@ -65,16 +67,10 @@ TEST(OtaHeader, ModesDifferOnlyInTheirFlags) {
     EXPECT_EQ(Bytes(remap.begin() + 0x64, remap.begin() + 0x68), (Bytes{0x00, 0x5A, 0xA5, 0xA5}));
 
     // A compressed payload rewrites only the payload words; the image words stay.
-    OtaHeader compressed;
-    ota_header_start(compressed, OtaMode::image_compress);
-    ota_header_stamp(compressed);
-    ota_header_set_image_size(compressed, 5000);
-    ota_header_set_image_crc(compressed, CRC16_XMODEM(image.data(), image.size()));
-    ota_header_set_label(compressed, image.data(), image.size());
-    ota_header_set_payload_size(compressed, 0x01020304);
-    ota_header_set_payload_crc(compressed, 0xBEEF);
-    Bytes packed(kOtaHeaderSize);
-    ota_header_serialise(compressed, packed.data());
+    OtaHeader compressed = image_header(OtaMode::image_compress, image);
+    compressed.payload_size = 0x01020304;
+    compressed.payload_crc = 0xBEEF;
+    Bytes packed = encode(compressed);
     for (size_t offset : differing_offsets(copy, packed)) {
         EXPECT_TRUE(offset >= 0x4C && offset < 0x58) << "offset " << offset;
     }
@@ -115,6 +111,28 @@ TEST(OtaHeader, LabelStaysInsideImageAndField) {
         // Nothing around the field moves.
         EXPECT_EQ(Bytes(header.begin() + 0x40, header.begin() + 0x48), Bytes(8, 0xFF)) << c.name;
         EXPECT_EQ(header[0x1F], 0xFF) << c.name;
+    }
+}
+
+// Decoding what was encoded gives the fields back, with every fill and fixed word in place.
+TEST(OtaHeader, DecodeGivesBackWhatEncodeWrote) {
+    for (OtaMode mode : kOtaModes) {
+        for (const std::string& label : {std::string(), std::string("fw-2.0"), std::string(kOtaMaxLabelLength, 'L')}) {
+            const OtaHeader header{mode, label, 0x89ABCDEF, 0x1234, 0xFEDCBA98, 0xBEEF};
+            const OtaStoredHeader stored = ota_header_decode(encode(header).data());
+            EXPECT_EQ(stored.mode, mode) << ota_mode_name(mode);
+            EXPECT_EQ(stored.label, label);
+            EXPECT_EQ(stored.magic, "WIFI K7Q3 R2T9");
+            EXPECT_TRUE(stored.magic_matches && stored.magic_filled && stored.label_terminated && stored.label_filled &&
+                        stored.tail_filled);
+            EXPECT_EQ(stored.zero_word, 0u);
+            EXPECT_EQ(stored.reserved_44 & stored.reserved_60, kOtaReservedWord);
+            EXPECT_EQ(stored.remap_marker, mode == OtaMode::flash_remapping ? kOtaRemapMarkerValue : kOtaFlagClear);
+            EXPECT_EQ(stored.image_size, header.image_size);
+            EXPECT_EQ(stored.image_crc, header.image_crc);
+            EXPECT_EQ(stored.payload_size, header.payload_size);
+            EXPECT_EQ(stored.payload_crc, header.payload_crc);
+        }
     }
 }
 

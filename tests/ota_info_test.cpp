@@ -311,15 +311,12 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
 // read checks out (a CRC-16 of zeros cannot tell its length).
 TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
-    OtaHeader header;
-    ota_header_start(header, OtaMode::image_copy);
-    ota_header_stamp(header);
-    ota_header_set_image_size(header, uint32_t{3} << 29);  // 1.5 GiB of zeros
-    ota_header_set_image_crc(header, 0);
-    ota_header_set_label(header, nullptr, 0);
+    const OtaHeader zeros{OtaMode::image_copy, "", uint32_t{3} << 29, 0, uint32_t{3} << 29, 0};  // 1.5 GiB of zeros
+    uint8_t header[kOtaHeaderSize];
+    ota_header_encode(zeros, header);
     make_sparse(dir / "z.ota.bin", kOtaHeaderSize + (uint64_t{3} << 29));
     int fd = open((dir / "z.ota.bin").c_str(), O_WRONLY);
-    ASSERT_EQ(pwrite(fd, header.bytes, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
+    ASSERT_EQ(pwrite(fd, header, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
     close(fd);
     RunOptions options;
     options.cwd = dir.path;
@@ -423,27 +420,19 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     RunResult xz = run_program("/bin/sh", {"-c", "head -c 256M /dev/zero | " + std::string(XZ_PATH) +
                                                      " -T1 --lzma2=preset=0,dict=32KiB --check=crc32"});
     ASSERT_EQ(xz.status, 0);
-    OtaHeader header;
-    ota_header_start(header, OtaMode::image_compress);
-    ota_header_stamp(header);
-    ota_header_set_image_size(header, UINT32_MAX);
-    ota_header_set_label(header, nullptr, 0);
-    ota_header_set_payload_size(header, static_cast<uint32_t>(xz.out.size()));
-    ota_header_set_payload_crc(header, CRC16_XMODEM(reinterpret_cast<const uint8_t*>(xz.out.data()), xz.out.size()));
+    const uint16_t stream_crc = CRC16_XMODEM(reinterpret_cast<const uint8_t*>(xz.out.data()), xz.out.size());
+    const OtaHeader claims{OtaMode::image_compress, "", UINT32_MAX, 0, static_cast<uint32_t>(xz.out.size()), stream_crc};
     Bytes bomb(kOtaHeaderSize + xz.out.size());
-    std::copy(std::begin(header.bytes), std::end(header.bytes), bomb.begin());
+    ota_header_encode(claims, bomb.data());
     std::copy(xz.out.begin(), xz.out.end(), bomb.begin() + kOtaHeaderSize);
     write_file(dir / "bomb.ota.bin", bomb);
 
     // A valid image_copy file of 4 GiB - 1 zero bytes, sparse.
-    ota_header_start(header, OtaMode::image_copy);
-    ota_header_stamp(header);
-    ota_header_set_image_size(header, UINT32_MAX);
-    ota_header_set_image_crc(header, 0);
-    ota_header_set_label(header, nullptr, 0);
+    uint8_t header[kOtaHeaderSize];
+    ota_header_encode(OtaHeader{OtaMode::image_copy, "", UINT32_MAX, 0, UINT32_MAX, 0}, header);
     make_sparse(dir / "huge.ota.bin", kOtaHeaderSize + uint64_t{UINT32_MAX});
     int fd = open((dir / "huge.ota.bin").c_str(), O_WRONLY);
-    ASSERT_EQ(pwrite(fd, header.bytes, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
+    ASSERT_EQ(pwrite(fd, header, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
     close(fd);
 
     RunOptions options;

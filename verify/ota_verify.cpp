@@ -11,59 +11,42 @@ namespace {
 // A flag word in a problem: all eight digits, as a memory dump shows it.
 std::string hex_word(uint32_t value) { return hex(value, 8, HexCase::upper); }
 
-bool all_ff(const uint8_t* p, size_t n) {
-    return std::all_of(p, p + n, [](uint8_t b) { return b == 0xFF; });
-}
-
 bool is_flag(uint32_t word) { return word == kOtaFlagSet || word == kOtaFlagClear; }
 
 // The header's fixed parts: magic, fill, constant and reserved words, flags, label.
-void check_header(const uint8_t* h, OtaReport& report) {
+void check_header(const OtaStoredHeader& h, OtaReport& report) {
     auto& problems = report.problems;
-    const uint8_t* nul = static_cast<const uint8_t*>(std::memchr(h + kOtaMagic, 0, 32));
-    report.magic.assign(reinterpret_cast<const char*>(h), nul ? static_cast<size_t>(nul - h) : 32);
-    if (std::memcmp(h + kOtaMagic, kOtaMagicText, kOtaMagicLength) != 0) {
+    report.magic = h.magic;
+    if (!h.magic_matches) {
         report.bad_magic = true;
         problems.push_back("bad magic");
-    } else if (!all_ff(h + kOtaMagicLength, 32 - kOtaMagicLength)) {
+    } else if (!h.magic_filled) {
         problems.push_back("magic not followed by 0xFF fill");
     }
 
-    const uint8_t* label = h + kOtaImageLabel;
-    const void* label_nul = std::memchr(label, 0, kOtaLabelSize);
-    size_t label_length = label_nul ? static_cast<size_t>(static_cast<const uint8_t*>(label_nul) - label) : kOtaLabelSize;
-    report.label.assign(reinterpret_cast<const char*>(label), label_length);
-    if (!label_nul) {
+    report.label = h.label;
+    if (!h.label_terminated) {
         problems.push_back("label has no NUL within its field");
-    } else if (!all_ff(label + label_length + 1, kOtaLabelSize - label_length - 1)) {
+    } else if (!h.label_filled) {
         problems.push_back("label not followed by 0xFF fill");
     }
 
-    uint32_t remap = ota_load_le32(h + kOtaRemapFlag);
-    uint32_t compress = ota_load_le32(h + kOtaCompressFlag);
-    uint32_t marker = ota_load_le32(h + kOtaRemapMarker);
-    if (!is_flag(remap)) problems.push_back("remap_flag " + hex_word(remap) + " is neither set nor clear");
-    if (!is_flag(compress)) problems.push_back("compress_flag " + hex_word(compress) + " is neither set nor clear");
-    uint32_t expected_marker = remap == kOtaFlagSet ? kOtaRemapMarkerValue : kOtaFlagClear;
-    if (is_flag(remap) && marker != expected_marker) {
-        problems.push_back("remap_marker " + hex_word(marker) + " does not match remap_flag");
+    if (!is_flag(h.remap_flag)) problems.push_back("remap_flag " + hex_word(h.remap_flag) + " is neither set nor clear");
+    if (!is_flag(h.compress_flag)) {
+        problems.push_back("compress_flag " + hex_word(h.compress_flag) + " is neither set nor clear");
     }
-    if (ota_load_le32(h + kOtaZeroWord) != 0) problems.push_back("zero_word is not 0");
-    if (ota_load_le32(h + kOtaReserved44) != 0xFFFFFFFF) problems.push_back("reserved word at 0x44 is not 0xFFFFFFFF");
-    if (ota_load_le32(h + kOtaReserved60) != 0xFFFFFFFF) problems.push_back("reserved word at 0x60 is not 0xFFFFFFFF");
-    if (!all_ff(h + kOtaReservedTail, kOtaHeaderSize - kOtaReservedTail)) {
-        problems.push_back("reserved bytes 0x68..0x7F are not all 0xFF");
+    uint32_t expected_marker = h.remap_flag == kOtaFlagSet ? kOtaRemapMarkerValue : kOtaFlagClear;
+    if (is_flag(h.remap_flag) && h.remap_marker != expected_marker) {
+        problems.push_back("remap_marker " + hex_word(h.remap_marker) + " does not match remap_flag");
     }
-
-    if (!is_flag(remap) || !is_flag(compress) || (remap == kOtaFlagSet && compress == kOtaFlagSet)) {
-        if (is_flag(remap) && is_flag(compress)) problems.push_back("remap_flag and compress_flag are both set");
-    } else if (compress == kOtaFlagSet) {
-        report.mode = OtaMode::image_compress;
-    } else if (remap == kOtaFlagSet) {
-        report.mode = OtaMode::flash_remapping;
-    } else {
-        report.mode = OtaMode::image_copy;
+    if (h.zero_word != 0) problems.push_back("zero_word is not 0");
+    if (h.reserved_44 != kOtaReservedWord) problems.push_back("reserved word at 0x44 is not 0xFFFFFFFF");
+    if (h.reserved_60 != kOtaReservedWord) problems.push_back("reserved word at 0x60 is not 0xFFFFFFFF");
+    if (!h.tail_filled) problems.push_back("reserved bytes 0x68..0x7F are not all 0xFF");
+    if (h.remap_flag == kOtaFlagSet && h.compress_flag == kOtaFlagSet) {
+        problems.push_back("remap_flag and compress_flag are both set");
     }
+    report.mode = h.mode;
 }
 
 bool compressed(const OtaReport& report) { return report.mode == OtaMode::image_compress; }
@@ -72,11 +55,12 @@ bool uncompressed(const OtaReport& report) { return report.mode && !compressed(r
 void take_header(OtaVerify& v) {
     OtaReport& report = v.report;
     report.header_complete = true;
-    check_header(v.header, report);
-    report.payload_size = ota_load_le32(v.header + kOtaPayloadSize);
-    report.payload_crc = ota_load_le32(v.header + kOtaPayloadCrc);
-    report.image_size = ota_load_le32(v.header + kOtaImageSize);
-    report.image_crc = ota_load_le32(v.header + kOtaImageCrc);
+    const OtaStoredHeader stored = ota_header_decode(v.header);
+    check_header(stored, report);
+    report.payload_size = stored.payload_size;
+    report.payload_crc = stored.payload_crc;
+    report.image_size = stored.image_size;
+    report.image_crc = stored.image_crc;
     if (compressed(report)) {
         XzStreamLimits limits{std::min<uint64_t>(report.image_size, v.limits.max_image_size), v.limits.xz_memory_limit};
         xz_stream_begin(v.xz, limits, v.image_sink);
@@ -166,8 +150,8 @@ void ota_verify_end(OtaVerify& v, uint64_t file_size) {
         } else if (report.computed.payload_size > report.payload_size) {
             problems.push_back("file runs past the end of the payload");
         }
-        if (report.payload_crc > 0xFFFF) problems.push_back("payload_crc has bits above the 16-bit checksum");
-        if (report.image_crc > 0xFFFF) problems.push_back("image_crc has bits above the 16-bit checksum");
+        if (report.payload_crc > UINT16_MAX) problems.push_back("payload_crc has bits above the 16-bit checksum");
+        if (report.image_crc > UINT16_MAX) problems.push_back("image_crc has bits above the 16-bit checksum");
         if (report.computed.payload_crc != report.payload_crc) problems.push_back("payload_crc does not match the payload");
         end_image(v);
     }
