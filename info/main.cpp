@@ -17,9 +17,6 @@
 
 namespace {
 
-// Files are read a chunk at a time, whatever their size.
-constexpr size_t kChunkSize = size_t{1} << 20;
-
 // A stream longer than this cannot be an OTA file, whatever else it holds:
 // reading stops there (/dev/zero has no end).
 constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
@@ -27,9 +24,9 @@ constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
 // Feeds the file to the checks and measures it. A regular file is its size,
 // which must match what was read and hold still until the end; a stream
 // (FIFO, pipe, device) is what it gives until it ends.
-bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, uint64_t& file_size,
+bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, uint64_t& file_size,
                std::string& error) {
-    const bool regular = in.stamp.kind == FileKind::regular;
+    const bool regular = in.stamp().kind == FileKind::regular;
     uint64_t total = 0;
     bool ended = false;
     for (;;) {
@@ -37,7 +34,7 @@ bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chu
         if (wanted == 0 && (regular || total >= kStreamReadLimit)) break;
         size_t got;
         size_t size = wanted > 0 ? static_cast<size_t>(std::min<uint64_t>(wanted, chunk.size())) : chunk.size();
-        if (!file_read_up_to(in.fd, chunk.data(), size, got, error)) return false;
+        if (!in.read_up_to(chunk.data(), size, got, error)) return false;
         if (got == 0) {
             ended = true;
             break;
@@ -49,18 +46,18 @@ bool feed_file(const InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chu
         file_size = total;
         return true;
     }
-    file_size = in.stamp.size;
+    file_size = in.stamp().size;
     if (ended ? total != file_size : total > file_size) {
         error = "file changed size while it was read";
         return false;
     }
-    return input_unchanged(in, error);
+    return in.unchanged(error);
 }
 
 // How one file ended: its status, and whether a report was printed.
 struct Checked {
     int status;
-    bool reported;
+    bool printed;
 };
 
 // A file that cannot be read: its reason on standard error, and in JSON its
@@ -76,17 +73,15 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
                    bool listed_before) {
     std::string error;
     InputFile in;
-    if (!input_open(file, FifoOpen::wait_for_writer, in, error)) return unreadable(options, file, error, report_to);
-    if (in.stamp.kind == FileKind::directory) return unreadable(options, file, std::strerror(EISDIR), report_to);
+    bool opened = input_arg(file).standard ? in.open_standard_input(error) : in.open(file, FifoOpen::wait_for_writer, error);
+    if (!opened) return unreadable(options, file, error, report_to);
+    if (in.stamp().kind == FileKind::directory) return unreadable(options, file, std::strerror(EISDIR), report_to);
     Extraction extraction;
     ByteSink sink;
+    std::string subject;
     if (options.extract) {
-        extraction.raw = *options.extract;
-        std::string refusal = extraction.raw == "-" ? "" : extraction_refusal(extraction.raw, in);
-        if (!refusal.empty() || !extraction_begin(extraction, error)) {
-            return {info_complain(extraction.raw, refusal.empty() ? error : refusal), false};
-        }
-        sink = [&extraction](const uint8_t* data, size_t size) { extraction_write(extraction, data, size); };
+        if (!extraction.begin(*options.extract, in, subject, error)) return {info_complain(subject, error), false};
+        sink = [&extraction](const uint8_t* data, size_t size) { extraction.write(data, size); };
     }
     OtaVerifyLimits limits;
     limits.max_file_size = options.max_size;
@@ -106,20 +101,20 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
         info_complain(file, "not extracted: the file has problems");
         return {kInfoInvalid, true};
     }
-    if (!extraction_commit(extraction, chunk, error)) return {info_complain(extraction.raw, error), true};
+    if (!extraction.commit(chunk, subject, error)) return {info_complain(subject, error), true};
     return {kInfoValid, true};
 }
 
 int run(const InfoOptions& options) {
     std::vector<uint8_t> chunk(kChunkSize);
     // With the image on standard output, the report goes to standard error.
-    FILE* report_to = options.extract == "-" ? stderr : stdout;
+    FILE* report_to = options.extract && options.extract->standard ? stderr : stdout;
     int status = kInfoValid;
-    bool reported = false;
+    bool printed = false;
     for (const std::string& file : options.files) {
-        Checked checked = check_file(options, file, chunk, report_to, reported);
+        Checked checked = check_file(options, file, chunk, report_to, printed);
         status = std::max(status, checked.status);
-        reported = reported || checked.reported;
+        printed = printed || checked.printed;
     }
     return status;
 }

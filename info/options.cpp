@@ -3,7 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "sys/diagnostic.h"
+#include "text/quote.h"
+#include "text/say.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr const char* kNeedsASize = "needs a size: bytes, 0x hexadecimal, with K
 }  // namespace
 
 int info_complain(const std::string& subject, const std::string& what) {
-    diagnose("ota_info", subject, what);
+    diagnose("ota_info", about(subject, what));
     return kInfoTrouble;
 }
 
@@ -49,7 +50,8 @@ bool parse_size(const std::string& text, uint64_t& size) {
         value = value * base + digit;
     }
     std::string suffix = text.substr(at);
-    if (!suffix.empty() && suffix[0] == ' ') suffix.erase(0, 1);
+    // One blank may part the number from its suffix; none may end the size.
+    if (suffix.starts_with(' ') && suffix.size() > 1) suffix.erase(0, 1);
     unsigned shift = suffix.empty()                         ? 0
                      : suffix == "K" || suffix == "KiB" ? 10
                      : suffix == "M" || suffix == "MiB" ? 20
@@ -78,15 +80,13 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
             return false;
         } else if (option && arg == "--json") {
             options.json = true;
-        } else if (option && arg == "--extract") {
-            if (!has_value) {
-                status = info_complain(arg, "needs a file name");
+        } else if (option && (arg == "--extract" || arg.starts_with("--extract="))) {
+            bool joined = arg != "--extract";
+            if (joined ? arg.size() == 10 : !has_value) {
+                status = info_complain("--extract", "needs a file name");
                 return false;
             }
-            // Standard output by another name is standard output, not a file to replace.
-            std::string raw = argv[++i];
-            bool is_stdout = raw == "/dev/stdout" || raw == "/dev/fd/1" || raw == "/proc/self/fd/1";
-            options.extract = is_stdout ? std::string("-") : raw;
+            options.extract = output_arg(joined ? arg.substr(10) : argv[++i]);
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
             bool joined = arg != "--max-size";
             if (!joined && !has_value) {

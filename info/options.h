@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "text/paths.h"
+
 // Exit statuses.
 constexpr int kInfoValid = 0;
 constexpr int kInfoInvalid = 1;
@@ -13,13 +15,14 @@ constexpr int kInfoTrouble = 2;  // usage error, or a file that cannot be read o
 
 struct InfoOptions {
     bool json = false;
-    std::optional<std::string> extract;  // "-" for standard output, by any of its names
+    std::optional<FileArg> extract;  // RAW, or standard output by any of its names
     std::optional<uint64_t> max_size;
-    std::vector<std::string> files;
+    std::vector<std::string> files;  // "-" is standard input
 };
 
 // "4096", "0x1000", "4K", "4KiB", "0x10 MiB", "1G": decimal or 0x hexadecimal,
-// with an optional binary suffix. False for anything else or a size past 64 bits.
+// with an optional binary suffix after at most one blank. False for anything
+// else (blanks before or after too) or a size past 64 bits.
 bool parse_size(const std::string& text, uint64_t& size);
 
 // Reads the command line into `options`. False when the run ends here:

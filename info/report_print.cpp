@@ -6,7 +6,7 @@
 
 #include "format/hex.h"
 #include "format/ota_header.h"
-#include "sys/diagnostic.h"
+#include "text/quote.h"
 
 namespace {
 

@@ -1,17 +1,23 @@
-// How the packing run reports: the lines it prints on standard output, and a
+// How the packing run fails: a kind for each line it can end on, and a
 // failure held until its line's place comes.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
-// A failure prints one of these lines, last, and ends the run with kPackFailure.
-constexpr const char* kSayInputParamError = "input param error";
-constexpr const char* kSayMallocFailed = "malloc failed";
-constexpr const char* kSayFileOpenError = "file open error";
-constexpr const char* kSayFileReadError = "file read error";
-constexpr const char* kSayFileWriteError = "file write error";
-constexpr const char* kSayImageTooLarge = "image too large";
+// Each kind ends the run with its one line on standard output.
+enum class PackFailureKind {
+    input_param,  // "input param error": the arguments name no packing
+    malloc,       // "malloc failed"
+    file_open,    // "file open error": the input or the OTA file, or xz
+    file_read,    // "file read error"
+    file_write,   // "file write error"
+    too_large,    // "image too large"
+};
+
+// The line a failure of that kind prints, last.
+const char* pack_failure_line(PackFailureKind kind);
 
 constexpr int kPackSuccess = 0;
 // 255 everywhere: a main that returned -1 would exit 4294967295 on Windows.
@@ -24,10 +30,10 @@ constexpr uint64_t kMaxPayloadSize = UINT32_MAX;
 // on reading the image, prints the lines that come first, then this one,
 // with the reason on standard error.
 struct PackFailure {
-    const char* line = nullptr;  // none yet
-    std::string subject;         // what failed: a file name, or "xz"
+    std::optional<PackFailureKind> kind;  // none yet
+    std::string subject;                  // what failed: a file name, or "xz"
     std::string reason;
 };
 
 // Keeps the first failure only: it is the one whose line comes first.
-void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason);
+void pack_hold(PackFailure& failure, PackFailureKind kind, const std::string& subject, const std::string& reason);

@@ -13,21 +13,35 @@
 #include "pack/pack_args.h"
 #include "pack/payload.h"
 #include "sys/atomic_file.h"
-#include "sys/diagnostic.h"
 #include "sys/file_io.h"
 #include "sys/work_buffer.h"
+#include "text/quote.h"
+#include "text/say.h"
 
-void pack_hold(PackFailure& failure, const char* line, const std::string& subject, const std::string& reason) {
-    if (failure.line != nullptr) return;
-    failure.line = line;
+const char* pack_failure_line(PackFailureKind kind) {
+    switch (kind) {
+        case PackFailureKind::input_param: return "input param error";
+        case PackFailureKind::malloc: return "malloc failed";
+        case PackFailureKind::file_open: return "file open error";
+        case PackFailureKind::file_read: return "file read error";
+        case PackFailureKind::file_write: return "file write error";
+        case PackFailureKind::too_large: return "image too large";
+    }
+    return "";
+}
+
+void pack_hold(PackFailure& failure, PackFailureKind kind, const std::string& subject, const std::string& reason) {
+    if (failure.kind) return;
+    failure.kind = kind;
     failure.subject = subject;
     failure.reason = reason;
 }
 
 namespace {
 
-// A run's memory is two chunks: both chunks of the write-behind, or the image
-// chunk and the stream coming back from xz.
+constexpr const char* kTool = "image_gen_header";
+
+// The first chunk holds the label slot.
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
 const char kUsage[] =
@@ -49,29 +63,24 @@ const char kUsage[] =
     "\n"
     "See the image_gen_header(1) man page.\n";
 
-void say(const char* line) { std::puts(line); }
-
-// One line on standard error that is about no file: a usage problem or a warning.
-void tell(const std::string& what) { std::fprintf(stderr, "image_gen_header: %s\n", what.c_str()); }
-
 // A call that names no packing: the line callers rely on, then what is wrong
 // and the usage for people.
 int usage_failure(const std::string& problem) {
-    say(kSayInputParamError);
-    tell(problem);
+    say(pack_failure_line(PackFailureKind::input_param));
+    diagnose(kTool, problem);
     std::fputs(kUsage, stderr);
     return kPackFailure;
 }
 
 int fail(const PackFailure& failure) {
-    diagnose("image_gen_header", failure.subject, failure.reason);
-    say(failure.line);
+    diagnose(kTool, about(failure.subject, failure.reason));
+    say(pack_failure_line(*failure.kind));
     return kPackFailure;
 }
 
-int fail(const char* line, const std::string& subject, const std::string& reason) {
+int fail(PackFailureKind kind, const std::string& subject, const std::string& reason) {
     PackFailure failure;
-    pack_hold(failure, line, subject, reason);
+    pack_hold(failure, kind, subject, reason);
     return fail(failure);
 }
 
@@ -79,10 +88,8 @@ int fail(const char* line, const std::string& subject, const std::string& reason
 class OutputSink : public PayloadSink {
 public:
     explicit OutputSink(AtomicFile& out) : out_(out) {}
-    bool write(const uint8_t* data, size_t size, std::string& error) override {
-        return output_write(out_, data, size, error);
-    }
-    const std::string& name() const override { return out_.path; }
+    bool write(const uint8_t* data, size_t size, std::string& error) override { return out_.write(data, size, error); }
+    const std::string& name() const override { return out_.path(); }
 
 private:
     AtomicFile& out_;
@@ -92,12 +99,11 @@ private:
 // in reverse: the writer stops before the memory and the file it uses go,
 // and the file, unless it was put in place, is removed.
 struct Run {
-    OtaMode mode;
     std::string input_path;
     std::string output_path;
     InputFile input;
     uint64_t image_size = 0;
-    OtaHeader header;
+    OtaHeader header;  // filled as each value is learnt, encoded once at the end
     AtomicFile out;
     OutputSink sink{out};
     WorkBuffer memory;                      // two chunks
@@ -107,10 +113,10 @@ struct Run {
 
 // The one place where the mode picks how the payload is made.
 std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
-    if (run.mode == OtaMode::image_compress) {
-        return make_xz_writer(run.sink, run.input, run.input_path, run.image_size, run.memory.data, run.failure);
+    if (run.header.mode == OtaMode::image_compress) {
+        return make_xz_writer(run.sink, run.input, run.input_path, run.image_size, run.memory.data(), run.failure);
     }
-    return make_copy_writer(run.sink, run.memory.data);
+    return make_copy_writer(run.sink, run.memory.data());
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -120,14 +126,14 @@ bool read_image(Run& run, std::string& error) {
     uint16_t crc = 0;
     for (uint64_t done = 0; done < run.image_size;) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
-        uint8_t* chunk = run.writer ? run.writer->buffer() : run.memory.data;
-        if (!file_read_exact(run.input.fd, chunk, size, error)) return false;
-        if (done == 0) run.header.label = ota_label_of(chunk, size);  // the first chunk holds the label slot
+        uint8_t* chunk = run.writer ? run.writer->buffer() : run.memory.data();
+        if (!run.input.read_exact(chunk, size, error)) return false;
+        if (done == 0) run.header.label = ota_label_of(chunk, size);
         crc = crc16_xmodem_update(crc, chunk, size);
         if (run.writer) run.writer->submit(size);
         done += size;
     }
-    if (!input_read_whole(run.input, error)) return false;
+    if (!run.input.read_whole(error)) return false;
     run.header.image_crc = crc;
     return true;
 }
@@ -137,45 +143,51 @@ bool finish_output(Run& run) {
     std::string error;
     uint8_t bytes[kOtaHeaderSize];
     ota_header_encode(run.header, bytes);
-    if (!output_write_at(run.out, 0, bytes, sizeof bytes, error) || !output_close(run.out, error)) {
-        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
-    } else if (!output_rename(run.out, error)) {
-        pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
+    if (!run.out.write_at(0, bytes, sizeof bytes, error)) {
+        pack_hold(run.failure, PackFailureKind::file_write, run.out.path(), error);
+        return false;
     }
-    return run.failure.line == nullptr;
+    switch (run.out.commit(error)) {
+        case AtomicFile::Commit::done: return true;
+        case AtomicFile::Commit::write_failed: pack_hold(run.failure, PackFailureKind::file_write, run.out.path(), error); break;
+        case AtomicFile::Commit::rename_failed: pack_hold(run.failure, PackFailureKind::file_open, run.out.path(), error); break;
+    }
+    return false;
 }
 
-int stream(Run& run) {
+// Writes the OTA file: room for the header, the payload as the image is
+// read, then the header; prints the lines that come after the size line.
+int write_ota_file(Run& run) {
     std::string error;
     const uint8_t placeholder[kOtaHeaderSize] = {};  // room for the header, written last
-    if (!output_begin(run.output_path, run.out, error)) {
-        pack_hold(run.failure, kSayFileOpenError, run.out.path, error);
-    } else if (!output_write(run.out, placeholder, sizeof placeholder, error)) {
-        pack_hold(run.failure, kSayFileWriteError, run.out.path, error);
+    if (!run.out.begin(run.output_path, error)) {
+        pack_hold(run.failure, PackFailureKind::file_open, run.output_path, error);
+    } else if (!run.out.write(placeholder, sizeof placeholder, error)) {
+        pack_hold(run.failure, PackFailureKind::file_write, run.out.path(), error);
     } else {
         run.writer = make_payload_writer(run);
         // A read failure ends the run at once; any other waits for its line's place.
-        if (run.failure.line == kSayFileReadError) return fail(run.failure);
+        if (run.failure.kind == PackFailureKind::file_read) return fail(run.failure);
     }
 
-    if (!read_image(run, error)) return fail(kSayFileReadError, run.input_path, error);
+    if (!read_image(run, error)) return fail(PackFailureKind::file_read, run.input_path, error);
     const uint16_t image_crc = run.header.image_crc;
     PayloadResult payload{run.image_size, image_crc};
     if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
     // xz reads the file until it is done: the file must hold still until then.
-    if (!input_unchanged(run.input, error)) return fail(kSayFileReadError, run.input_path, error);
+    if (!run.input.unchanged(error)) return fail(PackFailureKind::file_read, run.input_path, error);
     // Done with it. Closed before the rename: Windows cannot replace a name
     // (a hard link to the input, say) whose file is still open.
-    file_close(run.input.fd);
-    std::printf("image crc:%s\n", hex(image_crc).c_str());
+    run.input.close();
+    say("image crc:" + hex(image_crc));
 
     run.header.payload_size = static_cast<uint32_t>(payload.size);
     run.header.payload_crc = payload.crc;
     // On failure, the owners remove the temporary file and stop the writer.
-    if (run.failure.line != nullptr || !finish_output(run)) return fail(run.failure);
-    if (payload.reported) {
-        std::printf("compress image size:%s\n", hex(payload.size).c_str());
-        std::printf("compress image crc:%s\n", hex(payload.crc).c_str());
+    if (run.failure.kind || !finish_output(run)) return fail(run.failure);
+    if (!payload.is_image) {
+        say("compress image size:" + hex(payload.size));
+        say("compress image crc:" + hex(payload.crc));
     }
     return kPackSuccess;
 }
@@ -193,39 +205,42 @@ int pack(int argc, char** argv) {
     PackArgs args = pack_parse_args(argc, argv);
     switch (args.action) {
         case PackArgs::Action::help: std::fputs(kUsage, stdout); return kPackSuccess;
-        case PackArgs::Action::version: std::printf("image_gen_header %s\n", OTA_VERSION); return kPackSuccess;
+        case PackArgs::Action::version: say(std::string(kTool) + " " + OTA_VERSION); return kPackSuccess;
         case PackArgs::Action::usage_failure: return usage_failure(args.problem);
         case PackArgs::Action::pack: break;
     }
     if (args.output_given && output_is_input(args)) {
         return usage_failure("OUTPUT " + single_quoted(args.output) + " is the input file");
     }
-    for (const std::string& warning : args.warnings) tell(warning);
+    for (const std::string& warning : args.warnings) diagnose(kTool, warning);
     Run run;
-    run.mode = args.mode;
+    run.header.mode = args.mode;
     run.input_path = args.input;
     run.output_path = args.output;
-    run.header.mode = run.mode;
 
     // The size comes from the open file; one that cannot be opened still gets
     // its size line, from its name, before the failure.
-    std::string open_error;
-    bool opened = input_open(run.input_path, FifoOpen::no_wait, run.input, open_error);
-    std::string error;
-    if (!opened && !path_stamp(run.input_path, true, run.input.stamp, error)) {
-        return fail(kSayFileOpenError, run.input_path, open_error);
+    std::string open_error, error;
+    bool opened = run.input.open(run.input_path, FifoOpen::no_wait, open_error);
+    FileStamp named;
+    if (!opened && !path_stamp(run.input_path, true, named, error)) {
+        return fail(PackFailureKind::file_open, run.input_path, open_error);
     }
-    run.image_size = run.input.stamp.size;
-    if (run.image_size > kMaxPayloadSize) return fail(kSayImageTooLarge, run.input_path, "4 GiB or more");
+    const FileStamp& measured = opened ? run.input.stamp() : named;
+    run.image_size = measured.size;
+    if (run.image_size > kMaxPayloadSize) return fail(PackFailureKind::too_large, run.input_path, "4 GiB or more");
     run.header.image_size = static_cast<uint32_t>(run.image_size);
-    std::printf("image size:%s\n", hex(run.image_size).c_str());
+    say("image size:" + hex(run.image_size));
 
-    if (!work_buffer_reserve(run.memory, 2 * kChunkSize, error)) return fail(kSayMallocFailed, run.input_path, error);
-    if (!opened) return fail(kSayFileOpenError, run.input_path, open_error);
+    // The order of these steps fixes the lines callers see: the size line,
+    // then the buffer, then the open. When both of the last fail, the line
+    // is "malloc failed".
+    if (!run.memory.reserve(2 * kChunkSize, error)) return fail(PackFailureKind::malloc, run.input_path, error);
+    if (!opened) return fail(PackFailureKind::file_open, run.input_path, open_error);
     // A FIFO, device or directory has no size that tells its content.
-    if (run.input.stamp.kind != FileKind::regular) return fail(kSayFileReadError, run.input_path, "not a regular file");
+    if (measured.kind != FileKind::regular) return fail(PackFailureKind::file_read, run.input_path, "not a regular file");
 
-    return stream(run);
+    return write_ota_file(run);
 }
 
 }  // namespace
@@ -237,12 +252,12 @@ int pack_run(int argc, char** argv) {
     } catch (const std::exception& e) {
         // Only resources can run out here (memory, threads): the owners have
         // undone what the run made, and it fails as a failed allocation does.
-        status = fail(kSayMallocFailed, "out of resources", e.what());
+        status = fail(PackFailureKind::malloc, "out of resources", e.what());
     }
     // The lines are part of the result: a run whose lines were lost failed.
     std::string error;
     if (!stdout_flushed(error)) {
-        diagnose("image_gen_header", "standard output", error);
+        diagnose(kTool, about("standard output", error));
         return kPackFailure;
     }
     return status;

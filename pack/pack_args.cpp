@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "sys/diagnostic.h"
 #include "sys/file_io.h"
+#include "text/paths.h"
+#include "text/quote.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::string unknown_mode(const std::string& keyword) {
     }
     // Only a keyword within a few slips is a likely meant one.
     if (distance(keyword, nearest) <= 4) return "unknown mode " + single_quoted(keyword) + " (did you mean " + nearest + "?)";
-    return "unknown mode " + single_quoted(keyword) + " (MODE is image_copy, image_compress or flash_remapping)";
+    return "unknown mode " + single_quoted(keyword) + " (MODE is " + ota_mode_list() + ")";
 }
 
 PackArgs failure(PackArgs args, const std::string& problem) {
@@ -59,24 +60,38 @@ PackArgs pack_parse_args(int argc, char** argv) {
     bool options_done = false;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
+        // In INPUT's place, a name that looks like an option is INPUT when a
+        // MODE follows it: "-x.bin image_copy" and "-out.bin image_copy" pack.
+        bool input_named = positional.empty() && i + 1 < argc && ota_mode_named(argv[i + 1]);
+        std::optional<std::string> value;  // of -o, however it was given
         if (options_done || arg.size() < 2 || arg[0] != '-') {
             positional.push_back(arg);
         } else if (arg == "--") {
             options_done = true;
         } else if (arg == "-o" || arg == "--output") {
             if (i + 1 == argc) return failure(args, "option " + arg + " needs an OUTPUT name");
-            output = argv[++i];
+            value = argv[++i];
         } else if (arg.starts_with("--output=")) {
-            output = arg.substr(9);
+            value = arg.substr(9);
         } else if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
             return failure(args, "option " + arg + " goes alone");
-        } else if (positional.size() == 2) {
-            return failure(args, "unknown option " + single_quoted(arg));
+        } else if (input_named) {
+            positional.push_back(arg);
+        } else if (arg.starts_with("-o")) {
+            value = arg.substr(2);  // attached, as getopt takes it
         } else {
-            positional.push_back(arg);  // INPUT may begin with '-'; MODE is checked below
+            return failure(args, "unknown option " + single_quoted(arg));
         }
+        if (value && output) {
+            return failure(args, "OUTPUT is given twice (" + single_quoted(*output) + " and " + single_quoted(*value) + ")");
+        }
+        if (value) output = value;
     }
     if (output && output->empty()) return failure(args, "the OTA file's name (-o) is empty");
+    if (output && output_arg(*output).standard) {
+        return failure(args, "OUTPUT " + single_quoted(*output) +
+                                 " is standard output, but an OTA file needs a file it can seek in: its header is written last");
+    }
     if (positional.empty()) return failure(args, "INPUT and MODE are missing");
     bool first_is_mode = ota_mode_named(positional[0]).has_value();
     if (positional.size() == 1) {
@@ -90,15 +105,17 @@ PackArgs pack_parse_args(int argc, char** argv) {
     if (!mode) return failure(args, unknown_mode(positional[1]));
     args.input = positional[0];
     args.mode = *mode;
+    const std::string_view separators = path_separators(host_path_style());
+    size_t separator = args.input.size() < 4 ? std::string::npos : args.input.find_first_of(separators, args.input.size() - 4);
     if (output) {
         args.output = *output;
         args.output_given = true;
     } else if (args.input.size() < 4) {
         return failure(args, "the INPUT name " + single_quoted(args.input) +
                                  " is too short to form the output name, which drops its last 4 bytes; name it with -o");
-    } else if (args.input.find_first_of(kPathSeparators, args.input.size() - 4) != std::string::npos) {
+    } else if (separator != std::string::npos) {
         return failure(args, "the output name would leave INPUT's directory: dropping the last 4 bytes of " +
-                                 single_quoted(args.input) + " reaches past a '/'; name it with -o");
+                                 single_quoted(args.input) + " reaches past a '" + args.input[separator] + "'; name it with -o");
     } else {
         args.output = ota_output_name(args.input);
     }

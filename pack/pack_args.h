@@ -18,10 +18,13 @@ struct PackArgs {
     std::vector<std::string> warnings;   // arguments past MODE that are ignored
 };
 
-// Reads the arguments. Options (-o OUTPUT, --output OUTPUT, --output=OUTPUT)
-// may stand anywhere before "--"; an argument in INPUT's place that is no
-// option is INPUT, whatever it begins with, so names such as "-x.bin" work
-// as they always have. --help and --version act only alone.
+// Reads the arguments. Options (-o OUTPUT, -oOUTPUT, --output OUTPUT,
+// --output=OUTPUT, once) may stand before INPUT or after MODE, up to "--".
+// In INPUT's place an argument that a MODE follows is INPUT, whatever it
+// begins with, so names such as "-x.bin" work as they always have; any other
+// that begins with '-' and is no option is an unknown option. OUTPUT cannot
+// be standard output: the header is written last. --help and --version act
+// only alone.
 PackArgs pack_parse_args(int argc, char** argv);
 
 // The output name: the input path less its last four bytes, then ".ota.bin".

@@ -17,10 +17,8 @@
 #include <memory>
 #include <string>
 
-#include "format/ota_header.h"
 #include "pack/failure.h"
-
-struct InputFile;
+#include "sys/file_io.h"
 
 // Where a writer puts the payload: the OTA file behind its header (or, in
 // tests, a sink of their own).
@@ -34,7 +32,7 @@ public:
 struct PayloadResult {
     uint64_t size = 0;
     uint16_t crc = 0;
-    bool reported = false;  // the payload is not the image: its size and CRC get lines of their own
+    bool is_image = true;  // when not, the payload's size and CRC get lines of their own
 };
 
 class PayloadWriter {
@@ -49,16 +47,13 @@ public:
     virtual void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) = 0;
 };
 
-// The image is read, checksummed and passed on a chunk at a time, so memory
-// stays the same whatever its size. The first chunk must hold the label slot.
-constexpr size_t kChunkSize = size_t{1} << 20;
-
 // The uncompressed modes: the payload is the image, written on a second
 // thread; `chunks` is two kChunkSize buffers.
 std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks);
 
-// image_compress: xz reads the image file through a descriptor of its own and
-// its stream is written and proven as it comes back; `chunks` is two
+// image_compress: xz reads the image file through a descriptor of its own;
+// the run's chunks of the image only feed the checks. Its stream is taken in
+// at the end, written, and proven to be the image; `chunks` is two
 // kChunkSize buffers, one for the image, one for the stream. A failure to
 // start xz is held.
 std::unique_ptr<PayloadWriter> make_xz_writer(PayloadSink& out, const InputFile& input, const std::string& input_path,

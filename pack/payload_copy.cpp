@@ -18,7 +18,7 @@ public:
 
     void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) override {
         std::string error;
-        if (!write_behind_finish(behind_, error)) pack_hold(failure, kSayFileWriteError, out_.name(), error);
+        if (!write_behind_finish(behind_, error)) pack_hold(failure, PackFailureKind::file_write, out_.name(), error);
         payload.size = image_size;
         payload.crc = image_crc;
     }

@@ -1,35 +1,117 @@
-// The atomic output file's steps that are the same on every system; making
-// the temporary file is the platform's (atomic_file_*.cpp).
+// The atomic output file, the same on every system, on the platform's
+// directory primitives (directory_*.cpp).
 #include "sys/atomic_file.h"
 
-#include "sys/file_io.h"
+#include <algorithm>
+
 #include "sys/signals.h"
+#include "text/paths.h"
 
-bool output_write(AtomicFile& out, const uint8_t* data, size_t size, std::string& error) {
-    return file_write_all(out.fd, data, size, error);
+namespace {
+
+constexpr int kNameAttempts = 100;
+// The longest file name most file systems take, in bytes.
+constexpr size_t kNameMax = 255;
+
+// ".NAME.XXXXXX" with six random letters and digits. NAME is cut so that the
+// whole stays within a file name's limit, and not inside a UTF-8 character.
+std::string temp_name_for(const std::string& name) {
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    size_t keep = std::min(name.size(), kNameMax - 8);
+    while (keep < name.size() && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) keep--;
+    uint8_t random[6];
+    random_bytes(random, sizeof random);
+    std::string temp = "." + name.substr(0, keep) + ".";
+    for (uint8_t r : random) temp += kLetters[r % (sizeof kLetters - 1)];
+    return temp;
 }
 
-bool output_write_at(AtomicFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
-    return file_seek(out.fd, offset, error) && file_write_all(out.fd, data, size, error);
+}  // namespace
+
+bool AtomicFile::begin(const std::string& path, std::string& error) {
+    path_ = path;
+    PathParts parts = split_path(path, host_path_style());
+    if (parts.name.empty() || parts.name == "." || parts.name == "..") {
+        error = "Is a directory";
+        return false;
+    }
+    if (!dir_.open(parts.directory, error)) return false;
+    std::string system = system_directory_named(dir_.resolved());
+    if (!system.empty()) {
+        error = "is in " + system + ", where no file is written";
+        return false;
+    }
+    name_ = parts.name;
+
+    // The file it replaces gives its permission bits; a new file gets the usual ones.
+    FileStamp replaced;
+    switch (dir_.stamp(name_, replaced, error)) {
+        case Directory::Found::failed: return false;
+        case Directory::Found::no: permissions_ = new_file_permissions(); break;
+        case Directory::Found::yes:
+            if (replaced.kind == FileKind::directory) {
+                error = "Is a directory";
+                return false;
+            }
+            if (replaced.kind != FileKind::regular) {
+                error = "not a regular file";
+                return false;
+            }
+            permissions_ = replaced.permissions;
+            break;
+    }
+
+    // A name is taken only once the file is made under it, and registered
+    // in the same breath: a name that was someone else's is never removed.
+    for (int attempt = 0; attempt < kNameAttempts; attempt++) {
+        std::string candidate = temp_name_for(name_);
+        Directory::Made made;
+        {
+            SignalHold hold;
+            made = dir_.create_new(candidate, fd_, error);
+            if (made == Directory::Made::made) {
+                temp_name_ = candidate;
+                cleanup_register_file(dir_, temp_name_);
+            }
+        }
+        if (made == Directory::Made::made) return true;
+        if (made == Directory::Made::failed) return false;
+    }
+    error = "no free temporary file name";
+    return false;
 }
 
-bool output_close(AtomicFile& out, std::string& error) { return file_close_checked(out.fd, error); }
+bool AtomicFile::write(const uint8_t* data, size_t size, std::string& error) {
+    return file_write_all(fd_, data, size, error);
+}
 
-bool output_rename(AtomicFile& out, std::string& error) {
+bool AtomicFile::write_at(uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
+    return file_seek(fd_, offset, error) && file_write_all(fd_, data, size, error);
+}
+
+AtomicFile::Commit AtomicFile::commit(std::string& error) {
+    // Private while written; its final bits just before it takes the name.
+    if (!file_set_permissions(fd_, permissions_, error) || !file_sync(fd_, error) || !fd_.close(error)) {
+        abandon();
+        return Commit::write_failed;
+    }
+    {
+        SignalHold hold;
+        if (dir_.rename(temp_name_, name_, error)) {
+            cleanup_forget_file();
+            temp_name_.clear();
+            return Commit::done;
+        }
+    }
+    abandon();
+    return Commit::rename_failed;
+}
+
+void AtomicFile::abandon() {
+    fd_.reset();
+    if (temp_name_.empty()) return;
     SignalHold hold;
-    if (!path_replace(out.temp_path, out.path, error)) return false;
+    dir_.remove(temp_name_);
     cleanup_forget_file();
-    out.temp_path.clear();
-    return true;
+    temp_name_.clear();
 }
-
-void output_abandon(AtomicFile& out) {
-    file_close(out.fd);
-    if (out.temp_path.empty()) return;
-    SignalHold hold;
-    path_remove(out.temp_path);
-    cleanup_forget_file();
-    out.temp_path.clear();
-}
-
-AtomicFile::~AtomicFile() { output_abandon(*this); }

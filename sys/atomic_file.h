@@ -5,42 +5,58 @@
 // target is never written. Calling sequence:
 //
 //     AtomicFile out;
-//     if (!output_begin(path, out, error)) ...      // made and registered for cleanup on a signal
-//     output_write(out, data, size, error); ...    // output_write_at to go back (the header, last)
-//     output_close(out, error) && output_rename(out, error);  // in place; or, on any failure road,
-//                                                    // nothing: the destructor removes the file
+//     if (!out.begin(path, error)) ...   // made, private, registered for cleanup on a signal
+//     out.write(data, size, error); ...  // out.write_at to go back (the header, last)
+//     out.commit(error);                 // synced, given its mode, closed and renamed into place;
+//                                        // or, on any failure road, nothing: the destructor removes it
+//
+// The temporary file is ".NAME.XXXXXX" beside NAME, XXXXXX six random letters
+// and digits. It is made relative to its directory, held open for the
+// file's life (see directory.h), so it lands where NAME was when begun.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-struct AtomicFile {
-    std::string path;       // the name it will have
-    std::string temp_path;  // where it is written until then
-    int fd = -1;
+#include "sys/descriptor.h"
+#include "sys/directory.h"
 
+class AtomicFile {
+public:
     AtomicFile() = default;
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
-    ~AtomicFile();  // abandons a file that was not renamed into place
+    ~AtomicFile() { abandon(); }
+
+    // Makes the temporary file. The name must be free or name a regular
+    // file, directly or through a symbolic link, in a directory outside /dev
+    // and /proc.
+    bool begin(const std::string& path, std::string& error);
+
+    const std::string& path() const { return path_; }
+
+    // Writes at the current position; write_at moves it to `offset` first.
+    bool write(const uint8_t* data, size_t size, std::string& error);
+    bool write_at(uint64_t offset, const uint8_t* data, size_t size, std::string& error);
+
+    // Which step of the commit failed: the file's own (its data never made
+    // it whole) or the rename (the file was whole, its name not free).
+    enum class Commit { done, write_failed, rename_failed };
+    // Syncs the file, gives it its final permission bits (those of the file
+    // it replaces, or a new file's), closes it and renames it over the name.
+    // On failure the temporary file is removed and the name left as it was.
+    Commit commit(std::string& error);
+
+    // Removes the temporary file and leaves the name as it was. Does nothing
+    // once the file has been renamed or abandoned.
+    void abandon();
+
+private:
+    std::string path_;       // the name it will have
+    Directory dir_;          // where it is made, held
+    std::string name_;       // its name in dir_, within path_
+    std::string temp_name_;  // its name in dir_ until then; empty when there is no file
+    Descriptor fd_;
+    uint32_t permissions_ = 0;  // what it gets before the rename
 };
-
-// Creates the temporary file, with the permission bits of the file it will
-// replace, or those of a new file (0666 less the umask). The name must be free
-// or name a regular file, directly or through a symbolic link.
-bool output_begin(const std::string& path, AtomicFile& out, std::string& error);
-
-// Writes at the current position; output_write_at moves it to `offset` first.
-bool output_write(AtomicFile& out, const uint8_t* data, size_t size, std::string& error);
-bool output_write_at(AtomicFile& out, uint64_t offset, const uint8_t* data, size_t size, std::string& error);
-
-// Closes the temporary file; a failure here is a failed write.
-bool output_close(AtomicFile& out, std::string& error);
-
-// Renames the closed temporary file over the name.
-bool output_rename(AtomicFile& out, std::string& error);
-
-// Removes the temporary file and leaves the name as it was. Does nothing
-// once the file has been renamed or abandoned.
-void output_abandon(AtomicFile& out);

@@ -3,12 +3,14 @@
 #include <fcntl.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <vector>
 
-#include "sys/file_io.h"
-#include "sys/signals.h"
+#include "sys/signals_win32.h"
 #include "sys/win32_text.h"
+
+struct ChildId {
+    HANDLE process;
+};
 
 namespace {
 
@@ -45,41 +47,14 @@ std::wstring find_program(const std::string& name) {
 // that, so the tool ends as the user asked.
 constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS_GROUP;
 
-// Waits for the child and says how it ended; `otherwise` is the reason when
-// it exited 0 although something went wrong.
-bool reap(ChildProcess& child, const char* otherwise, std::string& error) {
-    file_close(child.out_fd);
-    auto process = reinterpret_cast<HANDLE>(static_cast<intptr_t>(child.id));
-    DWORD code = 0;
-    bool waited = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code);
-    std::string wait_reason = waited ? "" : last_reason();
-    {
-        SignalHold hold;
-        cleanup_forget_child();
-        CloseHandle(process);
-        child.id = -1;
-    }
-    if (!waited) {
-        error = "its exit status could not be had: " + wait_reason;
-    } else if (code >= 0xC0000000) {
-        // An exception or a forced end, given as an NTSTATUS code.
-        char text[32];
-        std::snprintf(text, sizeof text, "ended by status 0x%08lx", static_cast<unsigned long>(code));
-        error = text;
-    } else if (code != 0) {
-        error = "exit status " + std::to_string(code);
-    } else if (otherwise != nullptr) {
-        error = otherwise;
-    } else {
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
-bool child_start(ChildProcess& child, const std::vector<std::string>& argv, const std::vector<std::string>& drop_env,
-                 int input_fd, std::string& error) {
+ChildProcess::ChildProcess() = default;
+
+ChildProcess::~ChildProcess() { abort(); }
+
+bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& drop_env,
+                         const Descriptor& input, std::string& error) {
     std::wstring program = find_program(argv[0]);
     if (program.empty()) {
         error = "not found (" + argv[0] + ".exe is neither beside the tool nor on PATH)";
@@ -97,7 +72,7 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = inheritable_copy(handle_of(input_fd));
+    startup.hStdInput = inheritable_copy(handle_of(input.get()));
     startup.hStdOutput = inheritable_copy(write_end);
     startup.hStdError = inheritable_copy(GetStdHandle(STD_ERROR_HANDLE));
     CloseHandle(write_end);
@@ -109,8 +84,8 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
                   CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, kCreationFlags,
                                  environment.data(), nullptr, &startup, &info);
         if (started) {
-            child.id = reinterpret_cast<intptr_t>(info.hProcess);
-            cleanup_register_child(child.id);
+            id_ = std::make_unique<ChildId>(ChildId{info.hProcess});
+            cleanup_register_child(info.hProcess);
         }
     }
     if (!started) error = last_reason();
@@ -123,31 +98,30 @@ bool child_start(ChildProcess& child, const std::vector<std::string>& argv, cons
         return false;
     }
     CloseHandle(info.hThread);
-    child.out_fd = descriptor_of(read_end, _O_RDONLY, error);
-    if (child.out_fd < 0) {
-        child_abort(child);
+    out_ = Descriptor(descriptor_of(read_end, _O_RDONLY, error));
+    if (!out_.is_open()) {
+        abort();
         return false;
     }
     return true;
 }
 
-bool child_read(ChildProcess& child, uint8_t* output, size_t output_size, size_t& got, std::string& error) {
-    got = 0;
-    std::string read_error;
-    if (!file_read_up_to(child.out_fd, output, output_size, got, read_error)) {
-        return reap(child, "its output could not be read", error);
+ChildProcess::Exit ChildProcess::reap_process() {
+    HANDLE process = id_->process;
+    DWORD code = 0;
+    Exit exit;
+    if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code)) {
+        // An exception or a forced end is given as an NTSTATUS code.
+        exit.how = code >= 0xC0000000 ? Exit::How::ended_by_status : Exit::How::exited;
+        exit.code = code;
+    } else {
+        exit.reason = last_reason();
     }
-    if (got == 0) file_close(child.out_fd);
-    return true;
+    SignalHold hold;
+    cleanup_forget_child();
+    CloseHandle(process);
+    id_.reset();
+    return exit;
 }
 
-bool child_wait(ChildProcess& child, std::string& error) { return reap(child, nullptr, error); }
-
-void child_abort(ChildProcess& child) {
-    if (child.id < 0) return;
-    TerminateProcess(reinterpret_cast<HANDLE>(static_cast<intptr_t>(child.id)), 1);
-    std::string ignored;
-    reap(child, nullptr, ignored);
-}
-
-ChildProcess::~ChildProcess() { child_abort(*this); }
+void ChildProcess::kill_process() { TerminateProcess(id_->process, 1); }

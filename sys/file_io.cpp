@@ -1,58 +1,50 @@
 // The file steps that are the same on every system, built on the platform's
-// file_stamp, input_open and reads.
+// primitives (file_io_*.cpp).
 #include "sys/file_io.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "sys/file_primitives.h"
+
+namespace {
+
+bool read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error) {
+    done = 0;
+    while (done < size) {
+        size_t got;
+        if (!fd_read_some(fd, data + done, size - done, got, error)) return false;
+        if (got == 0) break;
+        done += got;
+    }
+    return true;
+}
+
+bool write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
+    for (size_t done = 0; done < size;) {
+        size_t wrote;
+        if (!fd_write_some(fd, data + done, size - done, wrote, error)) return false;
+        if (wrote == 0) {
+            error = "write made no progress";
+            return false;
+        }
+        done += wrote;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
 
-bool input_reopen(const InputFile& in, const std::string& path, int& fd, std::string& error) {
-    InputFile again;
-    if (!input_open(path, FifoOpen::no_wait, again, error)) return false;
-    if (!same_file(again.stamp, in.stamp)) {
-        error = "file changed while it was read";
-        return false;
-    }
-    fd = again.fd;
-    again.fd = -1;  // now the caller's
-    return true;
+bool InputFile::read_up_to(uint8_t* data, size_t size, size_t& done, std::string& error) {
+    return ::read_up_to(fd_.get(), data, size, done, error);
 }
 
-InputFile::~InputFile() { file_close(fd); }
-
-bool input_read_whole(const InputFile& in, std::string& error) {
-    uint8_t probe;
-    size_t more;
-    if (!file_read_up_to(in.fd, &probe, 1, more, error)) return false;
-    if (more == 0) return input_unchanged(in, error);
-    // More than the size: a file that grew, or one whose size does not tell
-    // its content (as in /proc).
-    FileStamp now;
-    bool grew = !file_stamp(in.fd, now, error) || now.size != in.stamp.size;
-    error = grew ? "file changed size while it was read" : "file holds more than its size says";
-    return false;
-}
-
-bool input_unchanged(const InputFile& in, std::string& error) {
-    FileStamp now;
-    if (!file_stamp(in.fd, now, error)) return false;
-    if (now.size != in.stamp.size) {
-        error = "file changed size while it was read";
-        return false;
-    }
-    if (now.mtime_s != in.stamp.mtime_s || now.mtime_ns != in.stamp.mtime_ns || now.ctime_s != in.stamp.ctime_s ||
-        now.ctime_ns != in.stamp.ctime_ns) {
-        error = "file changed while it was read";
-        return false;
-    }
-    return true;
-}
-
-bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
+bool InputFile::read_exact(uint8_t* data, size_t size, std::string& error) {
     size_t done;
-    if (!file_read_up_to(fd, data, size, done, error)) return false;
+    if (!read_up_to(data, size, done, error)) return false;
     if (done < size) {
         error = "file is shorter than its size";
         return false;
@@ -60,12 +52,59 @@ bool file_read_exact(int fd, uint8_t* data, size_t size, std::string& error) {
     return true;
 }
 
+bool InputFile::read_whole(std::string& error) {
+    uint8_t probe;
+    size_t more;
+    if (!read_up_to(&probe, 1, more, error)) return false;
+    if (more == 0) return unchanged(error);
+    // More than the size: a file that grew, or one whose size does not tell
+    // its content (as in /proc).
+    FileStamp now;
+    bool grew = !file_stamp(fd_, now, error) || now.size != stamp_.size;
+    error = grew ? "file changed size while it was read" : "file holds more than its size says";
+    return false;
+}
+
+bool InputFile::unchanged(std::string& error) const {
+    FileStamp now;
+    if (!file_stamp(fd_, now, error)) return false;
+    if (now.size != stamp_.size) {
+        error = "file changed size while it was read";
+        return false;
+    }
+    if (now.mtime_s != stamp_.mtime_s || now.mtime_ns != stamp_.mtime_ns || now.ctime_s != stamp_.ctime_s ||
+        now.ctime_ns != stamp_.ctime_ns) {
+        error = "file changed while it was read";
+        return false;
+    }
+    return true;
+}
+
+bool InputFile::reopen(const std::string& path, Descriptor& again, std::string& error) const {
+    InputFile other;
+    if (!other.open(path, FifoOpen::no_wait, error)) return false;
+    if (!same_file(other.stamp_, stamp_)) {
+        error = "file changed while it was read";
+        return false;
+    }
+    again = std::move(other.fd_);
+    return true;
+}
+
+bool file_read_up_to(const Descriptor& fd, uint8_t* data, size_t size, size_t& done, std::string& error) {
+    return read_up_to(fd.get(), data, size, done, error);
+}
+
+bool file_write_all(const Descriptor& fd, const uint8_t* data, size_t size, std::string& error) {
+    return write_all(fd.get(), data, size, error);
+}
+
+bool stdout_write_all(const uint8_t* data, size_t size, std::string& error) {
+    return write_all(kStandardOutput, data, size, error);
+}
+
 bool stdout_flushed(std::string& error) {
     if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
     error = std::strerror(errno);
     return false;
-}
-
-bool stdout_write_all(const uint8_t* data, size_t size, std::string& error) {
-    return file_write_all(1, data, size, error);  // descriptor 1: standard output
 }

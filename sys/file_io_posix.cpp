@@ -6,12 +6,33 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "sys/file_primitives.h"
+#include "sys/stamp_posix.h"
+
 namespace {
+
+bool stamp_fd(int fd, FileStamp& stamp, std::string& error) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    stamp = stamp_of(st);
+    return true;
+}
+
+// The directory part of a path, for resolving it: "." for a bare name.
+std::string directory_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
 
 FileStamp stamp_of(const struct stat& st) {
     FileStamp stamp;
@@ -28,37 +49,76 @@ FileStamp stamp_of(const struct stat& st) {
     stamp.mtime_s = st.st_mtim.tv_sec, stamp.mtime_ns = st.st_mtim.tv_nsec;
     stamp.ctime_s = st.st_ctim.tv_sec, stamp.ctime_ns = st.st_ctim.tv_nsec;
 #endif
+    stamp.permissions = static_cast<uint32_t>(st.st_mode & 0777);
     return stamp;
 }
 
-}  // namespace
+void Descriptor::reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
 
-bool file_stamp(int fd, FileStamp& stamp, std::string& error) {
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+bool Descriptor::close(std::string& error) {
+    int closing = release();
+    if (::close(closing) == 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
+
+PathStyle host_path_style() { return PathStyle::posix; }
+
+bool fd_read_some(int fd, uint8_t* data, size_t size, size_t& got, std::string& error) {
+    ssize_t n;
+    while ((n = read(fd, data, size)) < 0 && errno == EINTR) {
+    }
+    if (n < 0) {
         error = std::strerror(errno);
         return false;
     }
-    stamp = stamp_of(st);
+    got = static_cast<size_t>(n);
     return true;
 }
 
-bool input_open(const std::string& path, FifoOpen fifo, InputFile& in, std::string& error) {
-    int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
-    in.fd = open(path.c_str(), O_RDONLY | wait | O_NOCTTY | O_CLOEXEC);
-    if (in.fd < 0) {
+bool fd_write_some(int fd, const uint8_t* data, size_t size, size_t& wrote, std::string& error) {
+    ssize_t n;
+    while ((n = write(fd, data, size)) < 0 && errno == EINTR) {
+    }
+    if (n < 0) {
         error = std::strerror(errno);
         return false;
     }
-    if (!file_stamp(in.fd, in.stamp, error)) {
-        file_close(in.fd);
+    wrote = static_cast<size_t>(n);
+    return true;
+}
+
+bool file_stamp(const Descriptor& fd, FileStamp& stamp, std::string& error) { return stamp_fd(fd.get(), stamp, error); }
+
+bool InputFile::open(const std::string& path, FifoOpen fifo, std::string& error) {
+    int wait = fifo == FifoOpen::no_wait ? O_NONBLOCK : 0;
+    Descriptor fd(::open(path.c_str(), O_RDONLY | wait | O_NOCTTY | O_CLOEXEC));
+    if (!fd.is_open()) {
+        error = std::strerror(errno);
         return false;
     }
+    if (!stamp_fd(fd.get(), stamp_, error)) return false;
     // Reads block as usual from here on.
-    if (wait != 0) fcntl(in.fd, F_SETFL, fcntl(in.fd, F_GETFL) & ~O_NONBLOCK);
+    if (wait != 0) fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
-    posix_fadvise(in.fd, 0, 0, POSIX_FADV_SEQUENTIAL);  // only advice: larger read-ahead
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);  // only advice: larger read-ahead
 #endif
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool InputFile::open_standard_input(std::string& error) {
+    Descriptor fd(fcntl(0, F_DUPFD_CLOEXEC, 3));
+    if (!fd.is_open()) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (!stamp_fd(fd.get(), stamp_, error)) return false;
+    stamp_.kind = FileKind::other;  // what it gives, not its size, tells how long it is
+    fd_ = std::move(fd);
     return true;
 }
 
@@ -72,101 +132,58 @@ bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, st
     return true;
 }
 
-bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error) {
-    done = 0;
-    while (done < size) {
-        ssize_t n = read(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? std::strerror(errno) : "write made no progress";
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-void file_close(int& fd) {
-    if (fd >= 0) close(fd);
-    fd = -1;
-}
-
-bool file_close_checked(int& fd, std::string& error) {
-    int closing = fd;
-    fd = -1;
-    if (close(closing) == 0) return true;
+bool file_seek(const Descriptor& fd, uint64_t offset, std::string& error) {
+    if (lseek(fd.get(), static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
     error = std::strerror(errno);
     return false;
 }
 
-bool file_seek(int fd, uint64_t offset, std::string& error) {
-    if (lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0) return true;
-    error = std::strerror(errno);
-    return false;
-}
-
-bool path_replace(const std::string& from, const std::string& to, std::string& error) {
-    if (rename(from.c_str(), to.c_str()) == 0) return true;
-    error = std::strerror(errno);
-    return false;
-}
-
-void path_remove(const std::string& path) { unlink(path.c_str()); }
-
-int unnamed_temp_file(std::string& error) {
+bool unnamed_temp_file(const std::string& prefix, Descriptor& fd, std::string& where, std::string& error) {
     const char* tmpdir = std::getenv("TMPDIR");
-    std::string dir = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
+    where = tmpdir != nullptr && *tmpdir ? tmpdir : "/tmp";
     // Linux makes one unnamed; elsewhere, or where the file system cannot, it
     // is named and unlinked at once.
 #ifdef O_TMPFILE
-    int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
+    fd = Descriptor(open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (fd.is_open()) return true;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         error = std::strerror(errno);
-        return -1;
+        return false;
     }
 #endif
-    std::string name = dir + "/.ota_info.XXXXXX";
-    int named = mkstemp(name.data());
-    if (named < 0) {
+    std::string name = where + "/." + prefix + ".XXXXXX";
+    fd = Descriptor(mkstemp(name.data()));
+    if (!fd.is_open()) {
         error = std::strerror(errno);
-        return -1;
+        return false;
     }
     unlink(name.c_str());
-    fcntl(named, F_SETFD, FD_CLOEXEC);
-    return named;
+    fcntl(fd.get(), F_SETFD, FD_CLOEXEC);
+    return true;
 }
 
-std::string path_links_into_system(const std::string& path) {
+std::string system_directory_of(const std::string& directory) {
+    char* real = realpath(directory.empty() ? "." : directory.c_str(), nullptr);
+    if (real == nullptr) return "";
+    std::string resolved = real;
+    std::free(real);
+    return system_directory_named(resolved);
+}
+
+std::string link_system_directory(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return "";
     std::vector<char> target(PATH_MAX);
     ssize_t n = readlink(path.c_str(), target.data(), target.size());
     if (n <= 0) return "";
     std::string to(target.data(), static_cast<size_t>(n));
-    if (to[0] != '/') to = (path.find('/') == std::string::npos ? "." : path.substr(0, path.rfind('/'))) + "/" + to;
-    std::string dir = to.substr(0, to.rfind('/'));
-    if (char* real = realpath(dir.empty() ? "/" : dir.c_str(), nullptr)) {
-        dir = real;
-        std::free(real);
-    }
-    for (const char* system : {"/dev", "/proc"}) {
-        if (dir == system || dir.starts_with(std::string(system) + "/")) return system;
-    }
-    return "";
+    // A relative target is taken from the link's own directory.
+    if (to[0] != '/') to = directory_of(path) + "/" + to;
+    return system_directory_of(directory_of(to));
+}
+
+bool stdout_is(const FileStamp& stamp) {
+    FileStamp out;
+    std::string ignored;
+    return stamp_fd(kStandardOutput, out, ignored) && out.kind == FileKind::regular && same_file(out, stamp);
 }

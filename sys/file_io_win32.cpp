@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "sys/file_primitives.h"
+#include "sys/stamp_win32.h"
 #include "sys/win32_text.h"
 
 namespace {
@@ -16,16 +19,21 @@ void split_time(LARGE_INTEGER time, int64_t& seconds, int64_t& nanoseconds) {
     nanoseconds = time.QuadPart % 10'000'000 * 100;
 }
 
+// Opens `path` with `access`, a directory too; a symbolic link itself
+// (rather than what it points to) when `follow_links` is false.
+HANDLE open_path(const std::string& path, DWORD access, bool follow_links, DWORD flags) {
+    DWORD link_flag = follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+    return CreateFileW(wide_path(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | link_flag | flags, nullptr);
+}
+
+}  // namespace
+
 bool stamp_of(HANDLE handle, FileStamp& stamp, std::string& error) {
     BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
-    DWORD type = GetFileType(handle);
-    if (type != FILE_TYPE_DISK) {
-        // A pipe, the console or a device: no size, no times, no identity.
-        stamp = FileStamp{};
-        stamp.kind = FileKind::other;
-        return true;
-    }
+    stamp = FileStamp{};
+    if (GetFileType(handle) != FILE_TYPE_DISK) return true;  // a pipe, the console or a device: no size, times or identity
     if (!GetFileInformationByHandle(handle, &info) ||
         !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         error = last_reason();
@@ -44,30 +52,71 @@ bool stamp_of(HANDLE handle, FileStamp& stamp, std::string& error) {
     return true;
 }
 
-// Opens `path` with `access`, a directory too; a symbolic link itself
-// (rather than what it points to) when `follow_links` is false.
-HANDLE open_path(const std::string& path, DWORD access, bool follow_links, DWORD flags) {
-    DWORD link_flag = follow_links ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
-    return CreateFileW(wide_path(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | link_flag | flags, nullptr);
+void Descriptor::reset() {
+    if (fd_ >= 0) _close(fd_);
+    fd_ = -1;
 }
 
-}  // namespace
+bool Descriptor::close(std::string& error) {
+    int closing = release();
+    if (_close(closing) == 0) return true;
+    error = std::strerror(errno);
+    return false;
+}
 
-bool file_stamp(int fd, FileStamp& stamp, std::string& error) { return stamp_of(handle_of(fd), stamp, error); }
+PathStyle host_path_style() { return PathStyle::windows; }
 
-bool input_open(const std::string& path, FifoOpen, InputFile& in, std::string& error) {
+bool fd_read_some(int fd, uint8_t* data, size_t size, size_t& got, std::string& error) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+    DWORD read = 0;
+    got = 0;
+    if (!ReadFile(handle_of(fd), data, want, &read, nullptr)) {
+        DWORD code = GetLastError();
+        if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return true;  // the writer closed its end
+        error = win32_reason(code);
+        return false;
+    }
+    got = read;
+    return true;
+}
+
+bool fd_write_some(int fd, const uint8_t* data, size_t size, size_t& wrote, std::string& error) {
+    DWORD want = static_cast<DWORD>(std::min<size_t>(size, DWORD{1} << 30));
+    DWORD written = 0;
+    wrote = 0;
+    if (!WriteFile(handle_of(fd), data, want, &written, nullptr)) {
+        error = last_reason();
+        return false;
+    }
+    wrote = written;
+    return true;
+}
+
+bool file_stamp(const Descriptor& fd, FileStamp& stamp, std::string& error) { return stamp_of(handle_of(fd.get()), stamp, error); }
+
+bool InputFile::open(const std::string& path, FifoOpen, std::string& error) {
     HANDLE handle = open_path(path, GENERIC_READ, true, FILE_FLAG_SEQUENTIAL_SCAN);
     if (handle == INVALID_HANDLE_VALUE) {
         error = last_reason();
         return false;
     }
-    in.fd = descriptor_of(handle, _O_RDONLY, error);
-    if (in.fd < 0) return false;
-    if (!file_stamp(in.fd, in.stamp, error)) {
-        file_close(in.fd);
+    Descriptor fd(descriptor_of(handle, _O_RDONLY, error));
+    if (!fd.is_open() || !stamp_of(handle, stamp_, error)) return false;
+    fd_ = std::move(fd);
+    return true;
+}
+
+bool InputFile::open_standard_input(std::string& error) {
+    HANDLE copy = nullptr;
+    HANDLE self = GetCurrentProcess();
+    if (!DuplicateHandle(self, GetStdHandle(STD_INPUT_HANDLE), self, &copy, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        error = last_reason();
         return false;
     }
+    Descriptor fd(descriptor_of(copy, _O_RDONLY, error));
+    if (!fd.is_open() || !stamp_of(copy, stamp_, error)) return false;
+    stamp_.kind = FileKind::other;  // what it gives, not its size, tells how long it is
+    fd_ = std::move(fd);
     return true;
 }
 
@@ -82,90 +131,46 @@ bool path_stamp(const std::string& path, bool follow_links, FileStamp& stamp, st
     return measured;
 }
 
-bool file_read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error) {
-    done = 0;
-    HANDLE handle = handle_of(fd);
-    while (done < size) {
-        DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, DWORD{1} << 30));
-        DWORD got = 0;
-        if (!ReadFile(handle, data + done, want, &got, nullptr)) {
-            DWORD code = GetLastError();
-            if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) break;  // the writer closed its end
-            error = win32_reason(code);
-            return false;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    return true;
-}
-
-bool file_write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
-    HANDLE handle = handle_of(fd);
-    size_t done = 0;
-    while (done < size) {
-        DWORD want = static_cast<DWORD>(std::min<size_t>(size - done, DWORD{1} << 30));
-        DWORD wrote = 0;
-        if (!WriteFile(handle, data + done, want, &wrote, nullptr) || wrote == 0) {
-            error = wrote == 0 && GetLastError() == 0 ? "write made no progress" : last_reason();
-            return false;
-        }
-        done += wrote;
-    }
-    return true;
-}
-
-void file_close(int& fd) {
-    if (fd >= 0) _close(fd);
-    fd = -1;
-}
-
-bool file_close_checked(int& fd, std::string& error) {
-    int closing = fd;
-    fd = -1;
-    if (_close(closing) == 0) return true;
-    error = std::strerror(errno);
-    return false;
-}
-
-bool file_seek(int fd, uint64_t offset, std::string& error) {
+bool file_seek(const Descriptor& fd, uint64_t offset, std::string& error) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
-    if (SetFilePointerEx(handle_of(fd), position, nullptr, FILE_BEGIN)) return true;
+    if (SetFilePointerEx(handle_of(fd.get()), position, nullptr, FILE_BEGIN)) return true;
     error = last_reason();
     return false;
 }
 
-bool path_replace(const std::string& from, const std::string& to, std::string& error) {
-    if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        return true;
-    }
-    error = last_reason();
-    return false;
-}
-
-void path_remove(const std::string& path) { DeleteFileW(wide_path(path).c_str()); }
-
-int unnamed_temp_file(std::string& error) {
+bool unnamed_temp_file(const std::string& prefix, Descriptor& fd, std::string& where, std::string& error) {
     wchar_t dir[MAX_PATH + 1];
     DWORD length = GetTempPathW(MAX_PATH + 1, dir);
     if (length == 0 || length > MAX_PATH) {
-        error = "no temporary directory";
-        return -1;
+        where = "TEMP";
+        error = "no temporary folder";
+        return false;
     }
+    where = utf8(dir);
     // Removed by the system when the last handle goes, however the run ends.
     for (int attempt = 0; attempt < 100; attempt++) {
         unsigned int random = 0;
         rand_s(&random);
-        std::wstring name = std::wstring(dir) + L"ota_info." + std::to_wstring(random) + L".tmp";
+        std::wstring name = std::wstring(dir) + wide(prefix) + L"." + std::to_wstring(random) + L".tmp";
         HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return descriptor_of(handle, _O_RDWR, error);
+        if (handle != INVALID_HANDLE_VALUE) {
+            fd = Descriptor(descriptor_of(handle, _O_RDWR, error));
+            return fd.is_open();
+        }
         if (GetLastError() != ERROR_FILE_EXISTS) break;
     }
     error = last_reason();
-    return -1;
+    return false;
 }
 
 // Windows has no /dev or /proc to write through by mistake.
-std::string path_links_into_system(const std::string&) { return ""; }
+std::string system_directory_of(const std::string&) { return ""; }
+std::string link_system_directory(const std::string&) { return ""; }
+
+bool stdout_is(const FileStamp& stamp) {
+    FileStamp out;
+    std::string ignored;
+    return stamp_of(GetStdHandle(STD_OUTPUT_HANDLE), out, ignored) && out.kind == FileKind::regular && same_file(out, stamp);
+}

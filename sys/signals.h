@@ -2,7 +2,8 @@
 // the compressor if one is running. A run has at most one of each; their
 // owners (AtomicFile, ChildProcess) register and forget them. Calling
 // sequence: cleanup_install_handlers() once at start (process_setup does),
-// then register under a SignalHold as below.
+// then register under a SignalHold as below. The child is registered by the
+// platform's code (signals_posix.h, signals_win32.h), which knows its kind.
 //
 // Every signal whose default action ends the process (all but SIGKILL and
 // SIGSTOP, which cannot be caught, and SIGPIPE and SIGXFSZ, which the tools
@@ -13,6 +14,8 @@
 
 #include <string>
 
+class Directory;
+
 void cleanup_install_handlers();
 
 // Holds the handled signals back for as long as it lives, so that a file or
@@ -21,8 +24,7 @@ void cleanup_install_handlers();
 //
 //     {
 //         SignalHold hold;
-//         fd = open(temp, ...);
-//         if (fd >= 0) cleanup_register_file(temp);
+//         if (dir.create_new(name, fd, error) == Directory::Made::made) cleanup_register_file(dir, name);
 //     }  // a signal that came meanwhile is delivered here, and finds the file registered
 class SignalHold {
 public:
@@ -41,7 +43,7 @@ private:
     alignas(16) unsigned char storage_[256];
 };
 
-void cleanup_register_file(const std::string& path);
+// The file NAME in DIR, which stays held while the file is registered.
+void cleanup_register_file(const Directory& dir, const std::string& name);
 void cleanup_forget_file();
-void cleanup_register_child(long long id);
 void cleanup_forget_child();

@@ -2,6 +2,7 @@
 
 #include "sys/signals_posix.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,9 +10,14 @@
 #include <cstring>
 #include <new>
 
+#include "sys/directory.h"
+
 namespace {
 
-// Written only while the signals are held, so the handler sees each whole.
+// Written only while the signals are held, so the handler sees each whole:
+// the temporary file, as its directory's descriptor and its name there, and
+// the child.
+volatile int g_file_dir = -1;
 char* volatile g_file = nullptr;
 volatile pid_t g_child = -1;
 
@@ -42,7 +48,7 @@ void undo() {
         waitpid(child, nullptr, 0);
     }
     char* file = g_file;
-    if (file != nullptr) unlink(file);
+    if (file != nullptr) unlinkat(g_file_dir, file, 0);
 }
 
 extern "C" void undo_and_die(int sig) {
@@ -79,9 +85,10 @@ SignalHold::SignalHold() {
 
 SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved().mask, nullptr); }
 
-void cleanup_register_file(const std::string& path) {
+void cleanup_register_file(const Directory& dir, const std::string& name) {
     cleanup_forget_file();
-    g_file = strdup(path.c_str());
+    g_file_dir = dir.descriptor();
+    g_file = strdup(name.c_str());
 }
 
 void cleanup_forget_file() {
@@ -90,6 +97,6 @@ void cleanup_forget_file() {
     std::free(file);
 }
 
-void cleanup_register_child(long long id) { g_child = static_cast<pid_t>(id); }
+void cleanup_register_child(pid_t pid) { g_child = pid; }
 
 void cleanup_forget_child() { g_child = -1; }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "sys/directory.h"
+#include "sys/signals_win32.h"
 #include "sys/win32_text.h"
 
 struct SignalHold::Saved {};
@@ -50,9 +52,9 @@ SignalHold::SignalHold() {
 
 SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock.section); }
 
-void cleanup_register_file(const std::string& path) {
+void cleanup_register_file(const Directory& dir, const std::string& name) {
     cleanup_forget_file();
-    g_file = _wcsdup(wide_path(path).c_str());
+    g_file = _wcsdup(wide_path_in(dir.path(), name).c_str());
 }
 
 void cleanup_forget_file() {
@@ -61,6 +63,6 @@ void cleanup_forget_file() {
     std::free(file);
 }
 
-void cleanup_register_child(long long id) { g_child = reinterpret_cast<HANDLE>(static_cast<intptr_t>(id)); }
+void cleanup_register_child(HANDLE process) { g_child = process; }
 
 void cleanup_forget_child() { g_child = nullptr; }

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 
 std::wstring wide(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -32,6 +33,11 @@ std::wstring wide_path(const std::string& utf8_path) {
     full.resize(length);
     if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share\...
     return L"\\\\?\\" + full;
+}
+
+std::wstring wide_path_in(const std::string& dir, const std::string& name) {
+    bool ends_a_folder = !dir.empty() && std::string_view("/\\:").find(dir.back()) != std::string_view::npos;
+    return wide_path(ends_a_folder ? dir + name : dir + "\\" + name);
 }
 
 std::wstring quoted_argument(const std::wstring& argument) {

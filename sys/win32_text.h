@@ -17,6 +17,9 @@ std::string utf8(const std::wstring& wide);
 // them (260 characters), made absolute with the \\?\ prefix that lifts the limit.
 std::wstring wide_path(const std::string& utf8);
 
+// NAME in the folder DIR, as wide_path gives it.
+std::wstring wide_path_in(const std::string& dir, const std::string& name);
+
 // One argument on a command line, as the C runtime of the program started
 // splits it: in quotes when it holds a space or a quote, with the
 // backslashes before a quote doubled.

@@ -8,16 +8,19 @@
 #include <cstdint>
 #include <string>
 
-struct WorkBuffer {
-    uint8_t* data = nullptr;
-    size_t size = 0;
-
+class WorkBuffer {
+public:
     WorkBuffer() = default;
     WorkBuffer(const WorkBuffer&) = delete;
     WorkBuffer& operator=(const WorkBuffer&) = delete;
-    ~WorkBuffer();  // releases the memory
-};
+    ~WorkBuffer() { release(); }
 
-// Makes the buffer hold `size` bytes.
-bool work_buffer_reserve(WorkBuffer& buffer, size_t size, std::string& error);
-void work_buffer_release(WorkBuffer& buffer);
+    // Makes the buffer hold `size` bytes.
+    bool reserve(size_t size, std::string& error);
+    uint8_t* data() const { return data_; }
+
+private:
+    void release();
+    uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};

@@ -12,8 +12,8 @@ constexpr size_t kHugePage = size_t{2} << 20;
 
 }  // namespace
 
-bool work_buffer_reserve(WorkBuffer& buffer, size_t size, std::string& error) {
-    work_buffer_release(buffer);
+bool WorkBuffer::reserve(size_t size, std::string& error) {
+    release();
     if (size == 0) size = 1;
 
     bool huge = size >= kHugePage;
@@ -42,15 +42,13 @@ bool work_buffer_reserve(WorkBuffer& buffer, size_t size, std::string& error) {
         madvise(start, size, MADV_HUGEPAGE);  // only advice: without it the buffer still works
 #endif
     }
-    buffer.data = start;
-    buffer.size = size;
+    data_ = start;
+    size_ = size;
     return true;
 }
 
-void work_buffer_release(WorkBuffer& buffer) {
-    if (buffer.data != nullptr) munmap(buffer.data, buffer.size);
-    buffer.data = nullptr;
-    buffer.size = 0;
+void WorkBuffer::release() {
+    if (data_ != nullptr) munmap(data_, size_);
+    data_ = nullptr;
+    size_ = 0;
 }
-
-WorkBuffer::~WorkBuffer() { work_buffer_release(*this); }

@@ -1,12 +1,9 @@
 // ota_info run as a build script runs it.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -118,11 +115,7 @@ TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
     const std::string label = "tab\there\\\"q\"\xff";
     std::copy(label.begin(), label.end(), image.begin() + 0x100);
     image[0x100 + label.size()] = 0;
-#ifdef _WIN32
-    const std::string quote = "'";  // a Windows name holds no double quote
-#else
-    const std::string quote = "\"";
-#endif
+    const std::string& quote = kNameQuote;
     const std::string file = "we\xc3\xa9rd " + quote + "name" + quote + ".ota.bin";
     pack(dir, file.substr(0, file.size() - 8), image, "image_copy");
     RunResult listing = info(dir, {file});
@@ -172,19 +165,19 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
     RunOptions closed;
     closed.close_stdout = true;
     for (const char* option : {"--help", "--version"}) {
-#ifndef _WIN32
         RunOptions full;
         full.stdout_file = "/dev/full";
-        EXPECT_EQ(info(dir, {option}, full).err, "ota_info: standard output: No space left on device\n") << option;
-#endif
+        if (kPosix) {
+            EXPECT_EQ(info(dir, {option}, full).err, "ota_info: standard output: No space left on device\n") << option;
+        }
         RunResult r = info(dir, {option}, closed);
         EXPECT_EQ(r.status, 2) << option;
         EXPECT_EQ(r.err, "ota_info: standard output: Bad file descriptor\n") << option;
     }
 }
 
-#ifndef _WIN32  // RLIMIT_FSIZE
 TEST(OtaInfo, FailedExtractionLeavesNoPartialFile) {
+    SKIP_UNLESS_POSIX("RLIMIT_FSIZE (and Wine gives no volume small enough to fill)");
     TempDir dir;
     pack(dir, "app", make_image(300'000, "big"), "image_copy");
     RunOptions options;
@@ -194,9 +187,6 @@ TEST(OtaInfo, FailedExtractionLeavesNoPartialFile) {
     EXPECT_EQ(r.err.substr(0, 19), "ota_info: out.raw: ");
     EXPECT_FALSE(file_exists(dir / "out.raw"));
 }
-#else
-POSIX_ONLY_TEST(OtaInfo, FailedExtractionLeavesNoPartialFile, "RLIMIT_FSIZE (and Wine gives no volume small enough to fill)")
-#endif
 
 // Several files: one report each, and the worst status.
 TEST(OtaInfo, SeveralFilesWithMixedVerdicts) {
@@ -247,14 +237,14 @@ TEST(OtaInfo, ExtractRefusesTheInputAndSystemLinks) {
         std::string raw, reason;
     };
     std::vector<Case> cases = {{"app.ota.bin", "is the input file"}, {"hard.raw", "is the input file"}};
-#ifndef _WIN32
-    std::filesystem::create_symlink("app.ota.bin", dir / "sym.raw");
-    cases.push_back({"sym.raw", "is the input file"});
-    std::filesystem::create_symlink("/dev/null", dir / "null.raw");
-    std::filesystem::create_symlink("/proc/self/fd/2", dir / "stderr.raw");
-    cases.push_back({"null.raw", "is a symbolic link into /dev, not replaced"});
-    cases.push_back({"stderr.raw", "is a symbolic link into /proc, not replaced"});
-#endif
+    if (kPosix) {
+        std::filesystem::create_symlink("app.ota.bin", dir / "sym.raw");
+        cases.push_back({"sym.raw", "is the input file"});
+        std::filesystem::create_symlink("/dev/null", dir / "null.raw");
+        std::filesystem::create_symlink("/proc/self/fd/2", dir / "stderr.raw");
+        cases.push_back({"null.raw", "is a symbolic link into /dev, not replaced"});
+        cases.push_back({"stderr.raw", "is a symbolic link into /proc, not replaced"});
+    }
     for (const Case& c : cases) {
         std::vector<std::string> before = list_dir(dir.path);
         RunResult r = info(dir, {"--extract", c.raw, "app.ota.bin"});
@@ -263,26 +253,21 @@ TEST(OtaInfo, ExtractRefusesTheInputAndSystemLinks) {
         EXPECT_EQ(read_file(dir / "app.ota.bin"), ota) << c.raw;
         EXPECT_EQ(list_dir(dir.path), before) << c.raw;
     }
-#ifndef _WIN32
-    EXPECT_TRUE(std::filesystem::is_symlink(dir / "null.raw"));
-#endif
+    if (kPosix) {
+        EXPECT_TRUE(std::filesystem::is_symlink(dir / "null.raw"));
+    }
 }
 
-#ifndef _WIN32  // /dev, /proc, FIFOs, mount namespaces
-// Standard output's other names mean standard output. They run in a mount
-// namespace with a /dev of its own, so that a failure cannot replace the
-// system's /dev/stdout.
+// Standard output's other names mean standard output. They run with a /dev
+// of their own, so that a failure cannot replace the system's /dev/stdout.
 TEST(OtaInfo, ExtractToStandardOutputByAnyName) {
+    SKIP_UNLESS_POSIX("/dev/stdout, /proc and mount namespaces");
     TempDir dir;
     Bytes image = make_image(5000, "stdout");
     pack(dir, "app", image, "image_compress");
-    if (run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status != 0) GTEST_SKIP() << "no mount namespace here";
+    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
     for (const std::string raw : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
-        std::string script = "mount -t tmpfs none /dev && ln -s /proc/self/fd/1 /dev/stdout && "
-                             "ln -s /proc/self/fd /dev/fd && exec \"$0\" --extract \"$1\" app.ota.bin";
-        RunOptions options;
-        options.cwd = dir.path;
-        RunResult r = run_program("/usr/bin/unshare", {"-m", "/bin/sh", "-c", script, kInfo, raw}, options);
+        RunResult r = run_with_own_dev(dir.path, {kInfo, "--extract", raw, "app.ota.bin"});
         EXPECT_EQ(r.status, 0) << raw << ": " << r.err;
         EXPECT_EQ(Bytes(r.out.begin(), r.out.end()), image) << raw;
         EXPECT_TRUE(r.err.ends_with("verdict:       valid\n")) << raw;
@@ -291,13 +276,14 @@ TEST(OtaInfo, ExtractToStandardOutputByAnyName) {
 
 // A FIFO is read as a reader reads one: it waits for its writer, and to its end.
 TEST(OtaInfo, FifoWhoseWriterComesLate) {
+    SKIP_UNLESS_POSIX("FIFOs");
     TempDir dir;
     pack(dir, "app", make_image(5000, "late"), "image_copy");
-    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0666), 0);
+    make_fifo(dir / "fifo");
     RunOptions options;
     options.cwd = dir.path;
     Running run = start_program(kInfo, {"fifo"}, options);
-    usleep(300'000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // A reader that never comes would leave the writer blocked: it gives up after 10 s.
     RunResult writer = run_program("/usr/bin/timeout", {"10", "/bin/sh", "-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
     RunResult r = wait_program(run);
@@ -310,14 +296,13 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
 // A file that shrinks while it is read is a read failure, even when what was
 // read checks out (a CRC-16 of zeros cannot tell its length).
 TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
+    SKIP_UNLESS_POSIX("/proc to see the file open");
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
     const OtaHeader zeros{OtaMode::image_copy, "", uint32_t{3} << 29, 0, uint32_t{3} << 29, 0};  // 1.5 GiB of zeros
-    uint8_t header[kOtaHeaderSize];
-    ota_header_encode(zeros, header);
+    Bytes header(kOtaHeaderSize);
+    ota_header_encode(zeros, header.data());
     make_sparse(dir / "z.ota.bin", kOtaHeaderSize + (uint64_t{3} << 29));
-    int fd = open((dir / "z.ota.bin").c_str(), O_WRONLY);
-    ASSERT_EQ(pwrite(fd, header, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
-    close(fd);
+    write_at(dir / "z.ota.bin", 0, header);
     RunOptions options;
     options.cwd = dir.path;
     Running run = start_program(kInfo, {"--extract", "out.raw", "z.ota.bin"}, options);
@@ -329,18 +314,13 @@ TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
         }
         return false;
     };
-    for (int i = 0; i < 1000 && !has_open(); i++) usleep(1000);
-    ASSERT_EQ(truncate((dir / "z.ota.bin").c_str(), 200'000'000), 0);
+    for (int i = 0; i < 1000 && !has_open(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::filesystem::resize_file(dir / "z.ota.bin", 200'000'000);
     RunResult r = wait_program(run);
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_EQ(r.err, "ota_info: z.ota.bin: file changed size while it was read\n");
     EXPECT_FALSE(file_exists(dir / "out.raw"));
 }
-#else
-POSIX_ONLY_TEST(OtaInfo, ExtractToStandardOutputByAnyName, "/dev/stdout, /proc and mount namespaces")
-POSIX_ONLY_TEST(OtaInfo, FifoWhoseWriterComesLate, "FIFOs")
-POSIX_ONLY_TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError, "/proc to see the file open")
-#endif
 
 TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
     TempDir dir;
@@ -406,13 +386,11 @@ TEST(OtaInfo, SampleFilesGiveTheirKnownVerdicts) {
     }
 }
 
-#ifndef _WIN32  // RLIMIT_AS, /dev/shm, a shell
 // A hostile or huge file is read and decoded in constant memory: under an
 // address-space limit far below what it claims or expands to.
 TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
-#endif
+    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     // On tmpfs where there is one: the holes of a sparse file there read as
     // zeros without filling the page cache.
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
@@ -428,12 +406,10 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     write_file(dir / "bomb.ota.bin", bomb);
 
     // A valid image_copy file of 4 GiB - 1 zero bytes, sparse.
-    uint8_t header[kOtaHeaderSize];
-    ota_header_encode(OtaHeader{OtaMode::image_copy, "", UINT32_MAX, 0, UINT32_MAX, 0}, header);
+    Bytes header(kOtaHeaderSize);
+    ota_header_encode(OtaHeader{OtaMode::image_copy, "", UINT32_MAX, 0, UINT32_MAX, 0}, header.data());
     make_sparse(dir / "huge.ota.bin", kOtaHeaderSize + uint64_t{UINT32_MAX});
-    int fd = open((dir / "huge.ota.bin").c_str(), O_WRONLY);
-    ASSERT_EQ(pwrite(fd, header, kOtaHeaderSize, 0), static_cast<ssize_t>(kOtaHeaderSize));
-    close(fd);
+    write_at(dir / "huge.ota.bin", 0, header);
 
     RunOptions options;
     options.address_space_limit = uint64_t{64} << 20;
@@ -445,8 +421,5 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_LE(r.max_rss_kib, 32 * 1024);
 }
-#else
-POSIX_ONLY_TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims, "RLIMIT_AS")
-#endif
 
 }  // namespace

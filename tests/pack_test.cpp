@@ -1,9 +1,5 @@
 // image_gen_header run as a user runs it, in a temporary directory.
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 #include <chrono>
 #include <cstdio>
@@ -91,33 +87,30 @@ TEST(Pack, OutputNameDropsFourBytesAndAddsSuffix) {
     }
 }
 
-// Names reach the file system as they are: no shell sees them.
-TEST(Pack, AnyFileNameWorks) {
+// Names reach the file system, and xz, as they are: no shell sees them, and
+// xz gets each as one file name, in every mode.
+TEST(Pack, AnyFileNameWorksInEveryMode) {
     TempDir dir;
-    std::string long_dir = "d";
-    for (int i = 0; i < 6; i++) long_dir += "/" + std::string(60, static_cast<char>('a' + i));
-    std::filesystem::create_directories(dir / long_dir);
-#ifdef _WIN32
-    // Windows keeps " * ? | < > and control characters out of names, and
-    // holds them in UTF-16: any Unicode, but only that.
-    const std::vector<std::string> names = {"with blank.bin", "quo'te.bin", "$(touch pwned);`x`&.bin", "-leading.bin",
-                                            "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xa6.bin", long_dir + "/image.bin"};
-#else
-    const std::vector<std::string> names = {"with blank.bin", "quo'te\"s.bin", "$(touch pwned);`x`|&<>*?.bin", "-leading.bin",
-                                            "new\nline.bin", "caf\xc3\xa9-\xff.bin", long_dir + "/image.bin"};
-#endif
-    for (const std::string& name : names) {
-        Bytes image = make_image(1000, "odd");
-        write_file(dir / name, image);
-        RunResult r = pack(dir.path, {name, "flash_remapping"});
-        EXPECT_EQ(r.status, 0) << name;
-        EXPECT_EQ(r.out, raw_image_lines(image)) << name;
-        std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
-        ASSERT_TRUE(file_exists(dir / output)) << name;
-        EXPECT_EQ(read_file(dir / output).size(), 1128u);
+    TempDir work;
+    std::string deep = "d";
+    for (int i = 0; i < 6; i++) deep += "/" + std::string(60, static_cast<char>('a' + i));
+    std::filesystem::create_directories(dir / deep);
+    for (const std::string mode : {"image_copy", "image_compress", "flash_remapping"}) {
+        for (const std::string& name : hostile_names(deep)) {
+            Bytes image = make_image(2000, "hostile");
+            write_file(dir / name, image);
+            RunResult r = pack(dir.path, {name, mode});
+            EXPECT_EQ(r.status, 0) << mode << " " << name << ": " << r.err;
+            EXPECT_TRUE(r.out.starts_with(raw_image_lines(image))) << mode << " " << name;
+            std::string output = name.substr(0, name.size() - 4) + ".ota.bin";
+            ASSERT_TRUE(file_exists(dir / output)) << mode << " " << name;
+            Bytes payload = payload_of(read_file(dir / output));
+            EXPECT_EQ(mode == "image_compress" ? decompress(work, payload) : payload, image) << mode << " " << name;
+            EXPECT_FALSE(file_exists(dir / (name + ".xz"))) << name;
+        }
     }
-    EXPECT_FALSE(file_exists(dir / "pwned"));
-    EXPECT_GT((long_dir + "/image.bin").size(), 251u);
+    for (const char* marker : {"pwned1", "pwned2", "pwned3"}) EXPECT_FALSE(file_exists(dir / marker));
+    EXPECT_GT((deep + "/image.bin").size(), 251u);
 }
 
 TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
@@ -190,13 +183,12 @@ TEST(Pack, HelpAndVersion) {
         } else {
             EXPECT_TRUE(r.out.starts_with("image_gen_header 1.")) << r.out;
         }
-#ifndef _WIN32  // /dev/full
+        if (!kPosix) continue;  // /dev/full
         RunOptions full;
         full.stdout_file = "/dev/full";
         r = pack(dir.path, {arg}, full);
         EXPECT_EQ(r.status, 255) << arg;
         EXPECT_EQ(r.err, "image_gen_header: standard output: No space left on device\n") << arg;
-#endif
     }
 }
 
@@ -227,9 +219,7 @@ TEST(Pack, OutputOption) {
         write_file(dir / "target.bin", Bytes(10, 1));
         if (kSymlinks) std::filesystem::create_symlink("target.bin", dir / "link.ota");
         write_file(dir / "fw.ota", Bytes(10, 2));
-#ifndef _WIN32
-        chmod((dir / "fw.ota").c_str(), 0640);
-#endif
+        if (kPosix) set_permissions(dir / "fw.ota", 0640);
 
         RunResult r = pack(dir.path, c.args);
         EXPECT_EQ(r.status, 0) << c.output << ": " << r.err;
@@ -237,13 +227,9 @@ TEST(Pack, OutputOption) {
         EXPECT_EQ(r.err, c.err) << c.output;
         EXPECT_EQ(std::filesystem::symlink_status(dir / c.output).type(), std::filesystem::file_type::regular)
             << c.output << ": a link is replaced as a name";
-#ifndef _WIN32
-        struct stat st;
-        ASSERT_EQ(stat((dir / c.output).c_str(), &st), 0) << c.output;
-        if (c.output == "fw.ota") {
-            EXPECT_EQ(st.st_mode & 0777, 0640u) << "permission bits kept";
+        if (kPosix && c.output == "fw.ota") {
+            EXPECT_EQ(permissions_of(dir / c.output), 0640u) << "permission bits kept";
         }
-#endif
         EXPECT_EQ(read_file(dir / c.output).size(), image.size() + 128) << c.output;
         EXPECT_EQ(read_file(dir / "target.bin"), Bytes(10, 1)) << c.output;
         EXPECT_EQ(read_file(dir / "app.bin"), image) << c.output;
@@ -274,30 +260,25 @@ TEST(Pack, OutputThatCannotBeCreated) {
     }
 }
 
-#ifndef _WIN32  // FIFOs, /dev and /proc
 // Whatever its stat size says, only a regular file's size tells its content.
 TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
+    SKIP_UNLESS_POSIX("FIFOs, /dev and /proc");
     TempDir dir;
-    mkfifo((dir / "fifo.bin").c_str(), 0666);
-    mkdir((dir / "dir.bin").c_str(), 0777);
+    make_fifo(dir / "fifo.bin");
+    std::filesystem::create_directory(dir / "dir.bin");
     for (const char* target : {"/dev/zero", "/proc/cpuinfo", "/proc/sys"}) {
         std::string name = std::string(std::strrchr(target, '/') + 1) + ".bin";
-        ASSERT_EQ(symlink(target, (dir / name).c_str()), 0);
+        std::filesystem::create_symlink(target, dir / name);
     }
     for (const std::string name : {"fifo.bin", "dir.bin", "zero.bin", "cpuinfo.bin", "sys.bin"}) {
-        struct stat st;
-        ASSERT_EQ(stat((dir / name).c_str(), &st), 0);
         RunResult r = pack(dir.path, {name, "image_copy"});
         EXPECT_EQ(r.status, 255) << name;
-        EXPECT_EQ(r.out, "image size:" + hex32(static_cast<uint32_t>(st.st_size)) + "\nfile read error\n") << name;
+        EXPECT_EQ(r.out, "image size:" + hex32(static_cast<uint32_t>(stat_size(dir / name))) + "\nfile read error\n") << name;
         std::string reason = name == "cpuinfo.bin" ? "file holds more than its size says" : "not a regular file";
         EXPECT_EQ(r.err, "image_gen_header: " + name + ": " + reason + "\n");
         EXPECT_FALSE(file_exists(dir / (name.substr(0, name.size() - 4) + ".ota.bin"))) << name;
     }
 }
-#else
-POSIX_ONLY_TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors, "FIFOs, /dev and /proc")
-#endif
 
 // The name is replaced; what it pointed to, the input included, is never written.
 TEST(Pack, OutputLinksAreReplacedAsNames) {
@@ -327,20 +308,18 @@ TEST(Pack, OutputLinksAreReplacedAsNames) {
     }
 }
 
-#ifndef _WIN32  // RLIMIT_FSIZE; Wine here has no volume small enough to fill
 // A write that fails, here at a file size limit with SIGXFSZ at its default,
 // leaves the earlier file under the name, or what a symlink points to, as it was.
 TEST(Pack, FailedWriteLeavesTheEarlierFile) {
+    SKIP_UNLESS_POSIX("RLIMIT_FSIZE (and Wine gives no volume small enough to fill)");
     for (bool through_symlink : {false, true}) {
         TempDir dir;
         Bytes image = make_image(200'000, "");
         write_file(dir / "app.bin", image);
         std::string earlier = through_symlink ? "target.bin" : "app.ota.bin";
         write_file(dir / earlier, Bytes(10, 1));
-        if (through_symlink) {
-            ASSERT_EQ(symlink("target.bin", (dir / "app.ota.bin").c_str()), 0);
-        }
-        chmod((dir / earlier).c_str(), 0640);
+        if (through_symlink) std::filesystem::create_symlink("target.bin", dir / "app.ota.bin");
+        set_permissions(dir / earlier, 0640);
         RunOptions options;
         options.file_size_limit = 100'000;
         RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
@@ -354,14 +333,9 @@ TEST(Pack, FailedWriteLeavesTheEarlierFile) {
 
         // Once it can be written, the new file keeps the earlier one's permissions.
         ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
-        struct stat st;
-        ASSERT_EQ(lstat((dir / "app.ota.bin").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0640u);
+        EXPECT_EQ(permissions_of(dir / "app.ota.bin"), 0640u);
     }
 }
-#else
-POSIX_ONLY_TEST(Pack, FailedWriteLeavesTheEarlierFile, "RLIMIT_FSIZE (and Wine gives no volume small enough to fill)")
-#endif
 
 // The lines are part of the result: losing them fails the run. Lines that
 // land in the output name's earlier file cannot damage the new one.
@@ -375,11 +349,9 @@ TEST(Pack, StandardOutputFailures) {
     RunOptions closed;
     closed.close_stdout = true;
     std::vector<std::pair<RunOptions, std::string>> cases = {{closed, "Bad file descriptor"}};
-#ifndef _WIN32
     RunOptions full;
     full.stdout_file = "/dev/full";
-    cases.push_back({full, "No space left on device"});
-#endif
+    if (kPosix) cases.push_back({full, "No space left on device"});
     for (const auto& [options, reason] : cases) {
         RunResult r = pack(dir.path, {"app.bin", "image_copy"}, options);
         EXPECT_EQ(r.status, 255) << options.stdout_file;
@@ -387,12 +359,11 @@ TEST(Pack, StandardOutputFailures) {
         EXPECT_EQ(read_file(dir / "app.ota.bin"), expected) << "the OTA file is complete";
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"}));
     }
-#ifndef _WIN32  // Windows cannot replace a file that is open
+    if (!kPosix) return;  // Windows cannot replace a file that is open
     RunOptions into_output;
     into_output.stdout_file = dir / "app.ota.bin";
     EXPECT_EQ(pack(dir.path, {"app.bin", "image_copy"}, into_output).status, 0);
     EXPECT_EQ(read_file(dir / "app.ota.bin"), expected);
-#endif
 }
 
 // SIGKILL (TerminateProcess) can end a run anywhere: the name then holds the earlier file or the
@@ -433,13 +404,11 @@ TEST(Pack, ImageOf4GiBIsRefused) {
     EXPECT_FALSE(file_exists(dir / "huge.ota.bin"));
 }
 
-#ifndef _WIN32  // RLIMIT_AS
 // Too little address space for the writer thread's stack: the run writes on
 // its own thread instead, with the same result.
 TEST(Pack, RunWithoutAWriterThread) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
-#endif
+    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     TempDir dir;
     Bytes image = make_image(size_t{3} << 20, "threadless");
     write_file(dir / "app.bin", image);
@@ -454,9 +423,8 @@ TEST(Pack, RunWithoutAWriterThread) {
 }
 
 TEST(Pack, MemoryStaysSmallWhateverTheImageSize) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
-#endif
+    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     // On tmpfs where there is one, so that the gigabyte written stays in memory.
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
     make_sparse(dir / "big.bin", uint64_t{1} << 30);
@@ -466,13 +434,7 @@ TEST(Pack, MemoryStaysSmallWhateverTheImageSize) {
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_EQ(r.out, "image size:0x40000000\nimage crc:0x0\n");
     EXPECT_LE(r.max_rss_kib, 16 * 1024);
-    struct stat st;
-    ASSERT_EQ(stat((dir / "big.ota.bin").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, (off_t{1} << 30) + 128);
+    EXPECT_EQ(std::filesystem::file_size(dir / "big.ota.bin"), (uint64_t{1} << 30) + 128);
 }
-#else
-POSIX_ONLY_TEST(Pack, RunWithoutAWriterThread, "RLIMIT_AS")
-POSIX_ONLY_TEST(Pack, MemoryStaysSmallWhateverTheImageSize, "RLIMIT_AS")
-#endif
 
 }  // namespace

@@ -95,6 +95,16 @@ std::string raw_image_lines(const Bytes& image) {
            hex32(CRC16_XMODEM(image.data(), image.size())) + "\n";
 }
 
+Bytes payload_of(const Bytes& ota) { return Bytes(ota.begin() + 128, ota.end()); }
+
+Bytes decompress(const TempDir& dir, const Bytes& stream) {
+    write_file(dir / "stream.xz", stream);
+    RunResult r = run_program(XZ_PATH, {"-dc", "--", dir / "stream.xz"});
+    if (r.status != 0) throw std::runtime_error("xz -dc failed: " + r.err);
+    std::filesystem::remove(fs_path(dir / "stream.xz"));
+    return Bytes(r.out.begin(), r.out.end());
+}
+
 void make_sparse(const std::string& path, uint64_t size) {
     write_file(path, {});
     std::filesystem::resize_file(fs_path(path), size);
@@ -111,4 +121,11 @@ Bytes make_image(size_t size, const std::string& label, uint32_t seed) {
         image[0x100 + i] = i < label.size() ? static_cast<uint8_t>(label[i]) : 0;
     }
     return image;
+}
+
+void write_at(const std::string& path, uint64_t offset, const Bytes& data) {
+    std::fstream file(fs_path(path), std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(static_cast<std::streamoff>(offset));
+    file.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    if (!file) throw std::runtime_error("cannot write into " + path);
 }

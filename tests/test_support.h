@@ -10,19 +10,25 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A test that needs what only a POSIX system has stands in the Windows build
-// as a skipped test of the same name that says what it needs.
-#define POSIX_ONLY_TEST(suite, name, needs) \
-    TEST(suite, name) { GTEST_SKIP() << "needs " needs ", which this Windows build lacks"; }
-
-// Whether the tests can make symbolic links: the Windows build's C++ library
-// cannot (std::filesystem::create_symlink fails there), so those cases are
-// left out of it.
+// What the host of this build has. The tests ask these instead of the
+// preprocessor, so that every test compiles everywhere.
 #ifdef _WIN32
-constexpr bool kSymlinks = false;
+constexpr bool kPosix = false;
 #else
-constexpr bool kSymlinks = true;
+constexpr bool kPosix = true;  // signals, FIFOs, /dev and /proc, resource limits, shell scripts
 #endif
+// Whether the tests can make symbolic links: the Windows build's C++ library
+// cannot (std::filesystem::create_symlink fails there).
+constexpr bool kSymlinks = kPosix;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;  // it reserves more address space than a tight limit allows
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// A test that needs what only a POSIX system has skips elsewhere, saying what it needs.
+#define SKIP_UNLESS_POSIX(needs) \
+    if (!kPosix) GTEST_SKIP() << "needs " needs ", which this Windows build lacks"
 
 struct RunOptions {
     std::string cwd;                       // empty: the test's own
@@ -93,9 +99,51 @@ std::string hex32(uint32_t value);
 // The two lines image_gen_header prints for a raw image.
 std::string raw_image_lines(const Bytes& image);
 
+// The payload of an OTA file: what follows its header.
+Bytes payload_of(const Bytes& ota);
+// An xz stream decompressed by xz itself, with `dir` for its files.
+Bytes decompress(const TempDir& dir, const Bytes& stream);
+
 // A sparse file of `size` bytes (zeros that take no space).
 void make_sparse(const std::string& path, uint64_t size);
 
 // A deterministic raw image of `size` bytes with `label` and its NUL at 0x100
 // when it fits.
 Bytes make_image(size_t size, const std::string& label, uint32_t seed = 1);
+
+// Writes `data` over the file's bytes from `offset` on.
+void write_at(const std::string& path, uint64_t offset, const Bytes& data);
+
+// File names that hold what shells and the system make much of: blanks,
+// quotes, shell syntax, a leading '-', non-ASCII (and on POSIX systems
+// control characters and bytes that are not UTF-8), each ending in ".bin",
+// and one under `deep`, a folder the caller makes, past 255 bytes.
+std::vector<std::string> hostile_names(const std::string& deep);
+// A quote that a file name may hold here: '"', or on Windows "'".
+extern const std::string kNameQuote;
+
+// POSIX systems only (the tests that use them skip elsewhere):
+// A stand-in for xz on the search path: a shell script with the given body,
+// in dir/fakebin; returns the PATH that finds it first.
+std::string fake_xz_path(const TempDir& dir, const std::string& body);
+void make_fifo(const std::string& path);
+void set_permissions(const std::string& path, unsigned mode);
+unsigned permissions_of(const std::string& path);  // lstat's, of a link itself
+uint64_t stat_size(const std::string& path);       // stat's, whatever the kind of file
+// Signals by number, and the ones whose default action ends a process.
+struct NamedSignal {
+    int number;
+    std::string name;
+};
+std::vector<NamedSignal> fatal_signals();
+void send_signal(long long pid, int sig);
+bool process_exists(long long pid);
+// Whether this host lets a test have a mount namespace of its own (unshare -m).
+bool mount_namespaces();
+// Runs `command` in `cwd` in a mount namespace with a /dev of its own, a
+// tmpfs holding the links /dev/stdin, /dev/stdout, /dev/stderr and /dev/fd
+// as the system has them, so that a fault cannot touch the system's /dev.
+// `input`, when given, is the command's standard input.
+RunResult run_with_own_dev(const std::string& cwd, const std::vector<std::string>& command, const std::string& input = "");
+void set_env(const std::string& name, const std::string& value);
+void unset_env(const std::string& name);

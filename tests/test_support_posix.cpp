@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -82,3 +84,66 @@ RunResult wait_program(Running& running) {
 }
 
 void kill_program(Running& running) { kill(static_cast<pid_t>(running.pid), SIGKILL); }
+
+const std::string kNameQuote = "\"";
+
+std::vector<std::string> hostile_names(const std::string& deep) {
+    return {"with blank.bin", "quo'te\"s.bin", "$(touch pwned1).bin", "`touch pwned2`.bin", "a;touch pwned3;b.bin",
+            "p|i&p<e>*?(x).bin", "-leading.bin", "--help.bin", "new\nline.bin", "caf\xc3\xa9-\xff.bin", deep + "/image.bin"};
+}
+
+std::string fake_xz_path(const TempDir& dir, const std::string& body) {
+    std::string bin = dir / "fakebin";
+    mkdir(bin.c_str(), 0777);
+    write_file(bin + "/xz", Bytes(body.begin(), body.end()));
+    chmod((bin + "/xz").c_str(), 0755);
+    return bin + ":/usr/bin:/bin";
+}
+
+void make_fifo(const std::string& path) {
+    if (mkfifo(path.c_str(), 0666) != 0) throw std::runtime_error("mkfifo failed: " + path);
+}
+
+void set_permissions(const std::string& path, unsigned mode) { chmod(path.c_str(), static_cast<mode_t>(mode)); }
+
+unsigned permissions_of(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path);
+    return st.st_mode & 07777;
+}
+
+uint64_t stat_size(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) throw std::runtime_error("cannot stat " + path);
+    return static_cast<uint64_t>(st.st_size);
+}
+
+std::vector<NamedSignal> fatal_signals() {
+    std::vector<NamedSignal> signals;
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGXCPU, SIGRTMIN + 1}) {
+        signals.push_back({sig, strsignal(sig)});
+    }
+    return signals;
+}
+
+void send_signal(long long pid, int sig) { kill(static_cast<pid_t>(pid), sig); }
+
+bool process_exists(long long pid) { return kill(static_cast<pid_t>(pid), 0) == 0; }
+
+bool mount_namespaces() { return run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status == 0; }
+
+RunResult run_with_own_dev(const std::string& cwd, const std::vector<std::string>& command, const std::string& input) {
+    std::string script =
+        "mount -t tmpfs none /dev && ln -s /proc/self/fd/0 /dev/stdin && ln -s /proc/self/fd/1 /dev/stdout && "
+        "ln -s /proc/self/fd/2 /dev/stderr && ln -s /proc/self/fd /dev/fd && exec \"$@\"";
+    if (!input.empty()) script += " < \"$0\"";
+    std::vector<std::string> args = {"-m", "/bin/sh", "-c", script, input.empty() ? "sh" : input};
+    args.insert(args.end(), command.begin(), command.end());
+    RunOptions options;
+    options.cwd = cwd;
+    return run_program("/usr/bin/unshare", args, options);
+}
+
+void set_env(const std::string& name, const std::string& value) { setenv(name.c_str(), value.c_str(), 1); }
+
+void unset_env(const std::string& name) { unsetenv(name.c_str()); }

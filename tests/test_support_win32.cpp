@@ -17,9 +17,9 @@ namespace {
 
 // A temporary file the child writes and the test reads back.
 FILE* capture_file() {
-    std::string error;
-    int fd = unnamed_temp_file(error);
-    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "w+b");
+    std::string where, error;
+    Descriptor fd;
+    FILE* file = unnamed_temp_file("ota_test", fd, where, error) ? _fdopen(fd.release(), "w+b") : nullptr;
     if (file == nullptr) throw std::runtime_error("no capture file: " + error);
     return file;
 }
@@ -120,3 +120,34 @@ RunResult wait_program(Running& running) {
 }
 
 void kill_program(Running& running) { TerminateProcess(static_cast<HANDLE>(running.process), 1); }
+
+const std::string kNameQuote = "'";  // a Windows name holds no double quote
+
+// Windows keeps " * ? | < > and control characters out of names, and holds
+// them in UTF-16: any Unicode, but only that.
+std::vector<std::string> hostile_names(const std::string& deep) {
+    return {"with blank.bin", "quo'te.bin", "$(touch pwned1).bin", "`touch pwned2`.bin", "a;touch pwned3;b.bin",
+            "p&i^p%PATH%(x).bin", "-leading.bin", "--help.bin",
+            "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xa6.bin", deep + "/image.bin"};
+}
+
+namespace {
+
+[[noreturn]] void posix_only(const char* what) { throw std::runtime_error(std::string(what) + " needs a POSIX system"); }
+
+}  // namespace
+
+std::string fake_xz_path(const TempDir&, const std::string&) { posix_only("a shell script in xz's place"); }
+void make_fifo(const std::string&) { posix_only("a FIFO"); }
+void set_permissions(const std::string&, unsigned) { posix_only("permission bits"); }
+unsigned permissions_of(const std::string&) { posix_only("permission bits"); }
+uint64_t stat_size(const std::string&) { posix_only("stat"); }
+std::vector<NamedSignal> fatal_signals() { return {}; }
+void send_signal(long long, int) { posix_only("a signal"); }
+bool process_exists(long long) { posix_only("a signal"); }
+bool mount_namespaces() { return false; }
+RunResult run_with_own_dev(const std::string&, const std::vector<std::string>&, const std::string&) {
+    posix_only("a mount namespace");
+}
+void set_env(const std::string& name, const std::string& value) { _putenv_s(name.c_str(), value.c_str()); }
+void unset_env(const std::string& name) { _putenv_s(name.c_str(), ""); }

@@ -94,10 +94,10 @@ void end_image(OtaVerify& v) {
     if (!compressed(report)) return;
     bool decoded = xz_stream_end(v.xz);
     report.xz_check = v.xz.check;
-    for (const std::string& problem : v.xz.problems) {
+    for (const XzProblem& problem : v.xz.problems) {
         // A stream cut by the reader's own cap says so, not that it is too long.
-        bool capped = problem.starts_with("xz stream decodes to more than") && report.image_size > v.limits.max_image_size;
-        problems.push_back(capped ? "image_size is larger than this reader decodes" : problem);
+        bool capped = problem.kind == XzProblemKind::too_long && report.image_size > v.limits.max_image_size;
+        problems.push_back(capped ? "image_size is larger than this reader decodes" : problem.text);
     }
     if (!decoded) return;
     report.computed.image_size = v.xz.output_size;

@@ -77,10 +77,10 @@ std::string lzma_error(lzma_ret ret) {
     }
 }
 
-void stop(XzStream& xz, const std::string& problem) {
+void stop(XzStream& xz, const std::string& problem, XzProblemKind kind = XzProblemKind::fatal) {
     if (xz.stopped) return;
     xz.stopped = true;
-    if (!problem.empty()) xz.problems.push_back(problem);
+    xz.problems.push_back({kind, problem});
 }
 
 void free_filters(XzStream& xz) {
@@ -118,7 +118,9 @@ void read_stream_header(XzStream& xz) {
     lzma_ret ret = lzma_stream_header_decode(&xz.decoder->flags, xz.decoder->field);
     if (ret != LZMA_OK) return stop(xz, ret == LZMA_FORMAT_ERROR ? "not an xz stream" : "xz stream header " + lzma_error(ret));
     xz.check = check_name(xz.decoder->flags.check);
-    if (xz.decoder->flags.check != LZMA_CHECK_CRC32) xz.problems.push_back("xz check is " + xz.check + ", want CRC32");
+    if (xz.decoder->flags.check != LZMA_CHECK_CRC32) {
+        xz.problems.push_back({XzProblemKind::form, "xz check is " + xz.check + ", want CRC32"});
+    }
     xz.decoder->index = lzma_index_hash_init(nullptr, nullptr);
     if (xz.decoder->index == nullptr) return stop(xz, "xz decoder: out of memory");
     xz.decoder->part = Part::block_start;
@@ -168,9 +170,11 @@ void take_output(XzStream& xz, size_t size) {
     if (size == 0) return;
     xz.output_size += size;
     if (xz.output_size > xz.limits.max_output) {
-        return stop(xz, "xz stream decodes to more than " + std::to_string(xz.limits.max_output) + " bytes");
+        return stop(xz, "xz stream decodes to more than " + std::to_string(xz.limits.max_output) + " bytes",
+                    XzProblemKind::too_long);
     }
     xz.output_crc = crc16_xmodem_update(xz.output_crc, xz.decoder->out, size);
+    xz.output_crc64 = lzma_crc64(xz.decoder->out, size, xz.output_crc64);
     if (xz.sink) xz.sink(xz.decoder->out, size);
 }
 
@@ -257,6 +261,8 @@ bool xz_stream_end(XzStream& xz) {
     release(xz);
     return !xz.stopped;
 }
+
+uint64_t crc64_update(uint64_t crc, const uint8_t* data, size_t size) { return lzma_crc64(data, size, crc); }
 
 XzStream::XzStream() : decoder(std::make_unique<XzDecoder>()) {}
 

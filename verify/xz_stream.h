@@ -27,6 +27,21 @@ struct XzStreamLimits {
 // Where decoded bytes go, as they come; may be empty.
 using ByteSink = std::function<void(const uint8_t* data, size_t size)>;
 
+// What is wrong with a stream.
+enum class XzProblemKind {
+    form,      // a departure from the form asked for that decoding goes on past (its check, say)
+    fatal,     // decoding stopped: the stream is unsound, or of a form it does not decode
+    too_long,  // decoding stopped where the output passed max_output
+};
+struct XzProblem {
+    XzProblemKind kind;
+    std::string text;
+};
+
+// CRC-64 (ECMA-182, as xz's own check) of data, continued from `crc`:
+// stronger than CRC-16 where two byte strings must be told apart.
+uint64_t crc64_update(uint64_t crc, const uint8_t* data, size_t size);
+
 // liblzma's state and the buffers of a stream being decoded, kept in
 // xz_stream.cpp so that liblzma stays inside this library.
 struct XzDecoder;
@@ -34,12 +49,13 @@ struct XzDecoder;
 struct XzStream {
     XzStreamLimits limits{};
     ByteSink sink;
-    bool stopped = false;                // a problem ended decoding
-    std::vector<std::string> problems;  // form departures, and what stopped decoding
-    std::string check;                  // "CRC32", "CRC64", ... once the header is read
+    bool stopped = false;             // a problem ended decoding
+    std::vector<XzProblem> problems;  // form departures, and what stopped decoding
+    std::string check;                // "CRC32", "CRC64", ... once the header is read
 
-    uint64_t output_size = 0;  // decoded so far
-    uint16_t output_crc = 0;   // CRC-16/XMODEM of the decoded bytes
+    uint64_t output_size = 0;    // decoded so far
+    uint16_t output_crc = 0;     // CRC-16/XMODEM of the decoded bytes
+    uint64_t output_crc64 = 0;   // and their CRC-64
 
     std::unique_ptr<XzDecoder> decoder;
 

@@ -1,4 +1,4 @@
-// Messages on standard error, one line each: "TOOL: SUBJECT: REASON".
+// Bytes made safe to show: on any terminal, in any log, losing nothing.
 #pragma once
 
 #include <string>
@@ -9,6 +9,3 @@ std::string printable(const std::string& bytes);
 
 // An argument in a message: 'ARG', made printable.
 std::string single_quoted(const std::string& arg);
-
-// Prints "TOOL: SUBJECT: REASON", the subject (a file name, say) made printable.
-void diagnose(const char* tool, const std::string& subject, const std::string& reason);

@@ -1,4 +1,4 @@
-#include "sys/diagnostic.h"
+#include "text/quote.h"
 
 #include <cstdio>
 
@@ -18,13 +18,4 @@ std::string printable(const std::string& bytes) {
     return text;
 }
 
-std::string single_quoted(const std::string& arg) {
-    std::string text = "'";
-    text += printable(arg);
-    text += '\'';
-    return text;
-}
-
-void diagnose(const char* tool, const std::string& subject, const std::string& reason) {
-    std::fprintf(stderr, "%s: %s: %s\n", tool, printable(subject).c_str(), reason.c_str());
-}
+std::string single_quoted(const std::string& arg) { return "'" + printable(arg) + "'"; }

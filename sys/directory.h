@@ -1,0 +1,59 @@
+// A directory held open while a file is made in it, so that the file is
+// made, renamed and removed in that directory however the path to it changes
+// meanwhile: a directory moved or a link re-pointed can neither strand the
+// file nor send it elsewhere. On POSIX systems the names are taken relative
+// to the directory's descriptor (openat, renameat, unlinkat); on Windows the
+// directory is held without delete sharing, so that it cannot be moved or
+// removed while it is held, and names in it are given by path.
+#pragma once
+
+#include <string>
+
+#include "sys/descriptor.h"
+#include "sys/file_io.h"
+
+class Directory {
+public:
+    // Opens the directory part of a path: "" is the current directory.
+    bool open(const std::string& path, std::string& error);
+    const std::string& path() const { return path_; }
+    // Where it is with its links resolved, as it was when opened.
+    const std::string& resolved() const { return resolved_; }
+
+    enum class Found { yes, no, failed };
+    // Measures NAME in it, following a symbolic link: `no` when the name is
+    // free or a link that points nowhere.
+    Found stamp(const std::string& name, FileStamp& stamp, std::string& error) const;
+
+    enum class Made { made, exists, failed };
+    // Creates NAME, which must not exist yet, for writing, private to its
+    // owner (0600); `exists` when the name is taken.
+    Made create_new(const std::string& name, Descriptor& fd, std::string& error) const;
+
+    // Renames FROM over TO, which it replaces as a name; written through to
+    // the disk before it returns.
+    bool rename(const std::string& from, const std::string& to, std::string& error) const;
+
+    // Removes NAME, if it can.
+    void remove(const std::string& name) const;
+
+    // The name as the signal handler removes it: the descriptor and the name
+    // on POSIX systems, the whole path on Windows.
+    int descriptor() const { return fd_.get(); }
+
+private:
+    Descriptor fd_;
+    std::string path_;
+    std::string resolved_;
+};
+
+// The permission bits a new file gets (0666 less the umask), and a file's
+// bits set (nothing on Windows, which has none).
+uint32_t new_file_permissions();
+bool file_set_permissions(const Descriptor& fd, uint32_t permissions, std::string& error);
+
+// Writes the file's data through to the disk.
+bool file_sync(const Descriptor& fd, std::string& error);
+
+// Random bytes for a name no one can guess.
+void random_bytes(uint8_t* data, size_t size);

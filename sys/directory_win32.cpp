@@ -1,0 +1,74 @@
+#include "sys/directory.h"
+
+#include <fcntl.h>
+#include <windows.h>
+
+#include "sys/stamp_win32.h"
+#include "sys/win32_text.h"
+
+bool Directory::open(const std::string& path, std::string& error) {
+    path_ = path.empty() ? "." : path;
+    // Held without delete sharing: Windows then refuses to move or remove it
+    // while the file is made in it. Names in it are still given by path.
+    HANDLE handle = CreateFileW(wide_path(path_).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = last_reason();
+        return false;
+    }
+    fd_ = Descriptor(descriptor_of(handle, _O_RDONLY, error));
+    resolved_ = path_;
+    return fd_.is_open();
+}
+
+Directory::Found Directory::stamp(const std::string& name, FileStamp& stamp, std::string& error) const {
+    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        // A free name, or a link that points nowhere; a missing folder is told when the file is made.
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return Found::no;
+        error = win32_reason(code);
+        return Found::failed;
+    }
+    bool measured = stamp_of(handle, stamp, error);
+    CloseHandle(handle);
+    return measured ? Found::yes : Found::failed;
+}
+
+Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {
+    // Shared for deletion, so that a console event can remove it while it is open.
+    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS) return Made::exists;
+        error = win32_reason(code);
+        return Made::failed;
+    }
+    fd = Descriptor(descriptor_of(handle, _O_RDWR, error));
+    if (fd.is_open()) return Made::made;
+    DeleteFileW(wide_path_in(path_, name).c_str());
+    return Made::failed;
+}
+
+bool Directory::rename(const std::string& from, const std::string& to, std::string& error) const {
+    if (MoveFileExW(wide_path_in(path_, from).c_str(), wide_path_in(path_, to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return true;
+    }
+    error = last_reason();
+    return false;
+}
+
+void Directory::remove(const std::string& name) const { DeleteFileW(wide_path_in(path_, name).c_str()); }
+
+// Windows has no permission bits to carry over.
+uint32_t new_file_permissions() { return 0; }
+bool file_set_permissions(const Descriptor&, uint32_t, std::string&) { return true; }
+
+bool file_sync(const Descriptor& fd, std::string& error) {
+    if (FlushFileBuffers(handle_of(fd.get()))) return true;
+    error = last_reason();
+    return false;
+}
