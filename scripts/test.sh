@@ -1,43 +1,11 @@
 #!/usr/bin/env bash
 # Builds image_gen_header and ota_info and runs the whole test suite, from a
-# fresh clone. On Debian or Ubuntu it first installs the packages the build
-# and the tests need that are missing (with sudo when not root); on any
-# other system it lists what is missing and stops.
+# fresh clone. It first installs the packages the build and the tests need
+# that are missing (scripts/install_deps.sh: on Debian or Ubuntu with sudo
+# when not root; on any other system it lists what is missing and stops).
 # Usage: scripts/test.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Debian package, then what shows that it is there on another system: a
-# command, or a header under the usual include directories.
-needs=(
-  "g++ command:c++"
-  "cmake command:cmake"
-  "ninja-build command:ninja"
-  "xz-utils command:xz"
-  "libgtest-dev header:gtest/gtest.h"
-  "liblzma-dev header:lzma.h"
-  "nlohmann-json3-dev header:nlohmann/json.hpp"
-)
-
-missing=()
-if command -v dpkg-query > /dev/null && command -v apt-get > /dev/null; then
-  scripts/install_packages.sh "${needs[@]%% *}"
-else
-  for need in "${needs[@]}"; do
-    package=${need%% *} what=${need#* }
-    case $what in
-      command:*) command -v "${what#command:}" > /dev/null && continue ;;
-      header:*) for dir in /usr/include /usr/local/include /opt/homebrew/include; do
-                  [ -e "$dir/${what#header:}" ] && continue 2
-                done ;;
-    esac
-    missing+=("$package (${what#*:})")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "this system has no apt-get; install these (Debian names, what they provide) and run again:" >&2
-    printf '  %s\n' "${missing[@]}" >&2
-    exit 1
-  fi
-fi
-
+scripts/install_deps.sh
 cmake --workflow --preset default

@@ -21,7 +21,9 @@ std::string temp_name_for(const std::string& name) {
     while (keep < name.size() && keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) keep--;
     uint8_t random[6];
     random_bytes(random, sizeof random);
-    std::string temp = "." + name.substr(0, keep) + ".";
+    std::string temp = ".";  // appended: GCC 12 warns falsely (-Wrestrict) on "." + string
+    temp.append(name, 0, keep);
+    temp += '.';
     for (uint8_t r : random) temp += kLetters[r % (sizeof kLetters - 1)];
     return temp;
 }

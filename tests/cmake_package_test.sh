@@ -39,6 +39,35 @@ grep -q "problem:       file is [0-9]* bytes, more than the 100-byte limit" "$wo
 if configure -DFIRMWARE_SLOT_SIZE="12 GB" > "$work/log" 2>&1; then fail "a bad MAX_SIZE was taken"; fi
 grep -q "MAX_SIZE '12 GB' is not a size" "$work/log" || { cat "$work/log"; fail "the bad MAX_SIZE was not named"; }
 
+# What can never build stops CMake when it configures, naming the argument.
+mkdir -p "$work/checks"
+refused() {  # CALL WHAT-THE-MESSAGE-SAYS
+  printf 'cmake_minimum_required(VERSION 3.25)\nproject(checks LANGUAGES NONE)\nfind_package(ImageGenHeader 1 REQUIRED)\n%s\n' \
+    "$1" > "$work/checks/CMakeLists.txt"
+  rm -rf "$work/checks/build"
+  if cmake -S "$work/checks" -B "$work/checks/build" -DCMAKE_PREFIX_PATH="$work/prefix" > "$work/log" 2>&1; then
+    fail "configure took: $1"
+  fi
+  tr -s ' \n' ' ' < "$work/log" | grep -qF -- "$2" || { cat "$work/log"; fail "not named: $2"; }
+}
+refused 'image_gen_header_pack(a INPUT ${CMAKE_BINARY_DIR}/x.bin OUTPUT x.bin MODE image_copy)' "OUTPUT 'x.bin' is INPUT"
+refused 'image_gen_header_pack(a INPUT "x;y.bin" MODE image_copy)' "INPUT 'x;y.bin' holds a ';'"
+refused 'image_gen_header_pack(a INPUT x.bin OUTPUT "$<CONFIG>.ota.bin" MODE image_copy)' "OUTPUT '\$<CONFIG>.ota.bin' holds"
+refused 'image_gen_header_pack(a INPUT x.bin MODE image_copy VERIFY MAX_SIZE 99999999999G)' "MAX_SIZE '99999999999G' is not a size"
+refused 'image_gen_header_pack(a INPUT x.bin MODE image_copy VERIFY MAX_SIZE 18446744073709551616)' "MAX_SIZE '18446744073709551616' is not a size"
+
+# An image made by a firmware target's POST_BUILD command, declared as its
+# BYPRODUCTS and named in DEPENDS, packs in one build from scratch.
+printf '%s\n' 'cmake_minimum_required(VERSION 3.25)' 'project(post_build LANGUAGES NONE)' \
+  'find_package(ImageGenHeader 1 REQUIRED)' 'add_custom_target(fw ALL)' \
+  "add_custom_command(TARGET fw POST_BUILD COMMAND \${CMAKE_COMMAND} -E copy_if_different \"$work/app.bin\" fw.bin BYPRODUCTS fw.bin)" \
+  'image_gen_header_pack(fw_ota INPUT ${CMAKE_BINARY_DIR}/fw.bin DEPENDS fw MODE image_compress VERIFY)' \
+  > "$work/checks/CMakeLists.txt"
+rm -rf "$work/checks/build"
+cmake -S "$work/checks" -B "$work/checks/build" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
+cmake --build "$work/checks/build" > "$work/log" 2>&1 || { cat "$work/log"; fail "a POST_BUILD image did not pack"; }
+[ -s "$work/checks/build/fw_ota.ota.bin" ] || fail "no fw_ota.ota.bin from the POST_BUILD image"
+
 cmake -S "$source/examples/cmake-firmware" -B "$work/in-tree" -G Ninja -DIMAGE_GEN_HEADER_SOURCE="$source" > /dev/null
 cmake --build "$work/in-tree" > "$work/log" 2>&1 || { cat "$work/log"; fail "the example does not build from the source tree"; }
 [ -s "$work/in-tree/app.ota.bin" ] || fail "no app.ota.bin from the source tree"

@@ -139,6 +139,7 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
              {{"--bogus", "x"}, "ota_info: --bogus: unknown option"},
              {{"--extract", "x", "a", "b"}, "ota_info: --extract: takes exactly one FILE"},
              {{"--extract"}, "ota_info: --extract: needs a file name"},
+             {{"--extract=", "a"}, "ota_info: --extract: needs a file name"},
              {{"--max-size", "12 GB", "a"}, "ota_info: --max-size: needs a size"},
              {{"missing.ota.bin"}, "ota_info: missing.ota.bin: No such file or directory\n"},
              {{"adir"}, "ota_info: adir: Is a directory\n"},
@@ -274,6 +275,39 @@ TEST(OtaInfo, ExtractToStandardOutputByAnyName) {
     }
 }
 
+// "-" is standard input; --extract=RAW is --extract RAW; standard output that
+// is FILE itself is refused, and a missing temporary directory is named.
+TEST(OtaInfo, StandardStreamsAndJoinedOptions) {
+    SKIP_UNLESS_POSIX("a shell to redirect the standard streams");
+    TempDir dir;
+    Bytes image = make_image(5000, "streams");
+    pack(dir, "app", image, "image_compress");
+    const Bytes ota = read_file(dir / "app.ota.bin");
+    auto shell = [&](const std::string& script) {
+        RunOptions options;
+        options.cwd = dir.path;
+        return run_program("/bin/sh", {"-c", script, kInfo}, options);
+    };
+    RunResult piped = shell("cat app.ota.bin | \"$0\" --json -");
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(nlohmann::json::parse(piped.out)["file"], "-");
+
+    RunResult joined = info(dir, {"--extract=raw", "app.ota.bin"});
+    EXPECT_EQ(joined.status, 0) << joined.err;
+    EXPECT_EQ(read_file(dir / "raw"), image);
+
+    RunResult onto_itself = shell("\"$0\" --extract - app.ota.bin >> app.ota.bin");
+    EXPECT_EQ(onto_itself.status, 2);
+    EXPECT_EQ(onto_itself.err, "ota_info: -: standard output is the input file\n");
+    EXPECT_EQ(read_file(dir / "app.ota.bin"), ota);
+
+    RunOptions no_tmpdir;
+    no_tmpdir.env = {"TMPDIR=" + dir / "missing"};
+    RunResult missing = info(dir, {"--extract", "-", "app.ota.bin"}, no_tmpdir);
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_EQ(missing.err, "ota_info: " + dir / "missing" + ": temporary directory: No such file or directory\n");
+}
+
 // A FIFO is read as a reader reads one: it waits for its writer, and to its end.
 TEST(OtaInfo, FifoWhoseWriterComesLate) {
     SKIP_UNLESS_POSIX("FIFOs");
@@ -331,7 +365,7 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
     };
     for (const Case& c : {Case{"4128", 0}, Case{"4127", 1}, Case{"0x1020", 0}, Case{"0x101F", 1}, Case{"4KiB", 1},
                           Case{"4K", 1}, Case{"5K", 0}, Case{"1MiB", 0}, Case{"1M", 0}, Case{"1G", 0}, Case{"1 GiB", 0},
-                          Case{"12 GB", 2}, Case{"4k", 2}, Case{"1.5M", 2}, Case{"0x", 2}, Case{"", 2}, Case{"-1", 2},
+                          Case{"12 GB", 2}, Case{"4k", 2}, Case{"4128 ", 2}, Case{"5K ", 2}, Case{"1.5M", 2}, Case{"0x", 2}, Case{"", 2}, Case{"-1", 2},
                           Case{"99999999999999999999", 2}, Case{"17179869184G", 2}}) {
         for (bool joined : {false, true}) {
             std::vector<std::string> args = {"--max-size", c.limit, "app.ota.bin"};

@@ -152,6 +152,10 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"", "image_copy"}, "the INPUT name '' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
              {{"out/fw", "image_copy"}, "the output name would leave INPUT's directory: dropping the last 4 bytes of 'out/fw' reaches past a '/'" + suggest_o},
              {{"app.bin", "image_copy", "-z"}, "unknown option '-z'"},
+             {{"--verbose", "app.bin", "image_copy"}, "unknown option '--verbose'"},
+             {{"-o", "a.ota", "-ob.ota", "app.bin", "image_copy"}, "OUTPUT is given twice ('a.ota' and 'b.ota')"},
+             {{"-o", "-", "app.bin", "image_copy"},
+              "OUTPUT '-' is standard output, but an OTA file needs a file it can seek in: its header is written last"},
              {{"app.bin", "image_copy", "-o"}, "option -o needs an OUTPUT name"},
              {{"--output=", "app.bin", "image_copy"}, "the OTA file's name (-o) is empty"},
              {{"-o", "app.bin", "app.bin", "image_copy"}, "OUTPUT 'app.bin' is the input file"},
@@ -204,6 +208,7 @@ TEST(Pack, OutputOption) {
              {{"-o", "fw.ota", "app.bin", "image_copy"}, "fw.ota"},
              {{"--output", "out/fw.ota", "app.bin", "image_copy"}, "out/fw.ota"},
              {{"--output=fw.ota", "app.bin", "image_copy"}, "fw.ota"},
+             {{"-ofw.ota", "app.bin", "image_copy"}, "fw.ota"},
              {{"app.bin", "image_copy", "-o", "fw.ota"}, "fw.ota"},
              {{"-o", "fw.ota", "--", "-o", "image_copy"}, "fw.ota"},
              {{"-o", "abc.ota", "abc", "image_copy"}, "abc.ota"},
@@ -234,6 +239,35 @@ TEST(Pack, OutputOption) {
         EXPECT_EQ(read_file(dir / "target.bin"), Bytes(10, 1)) << c.output;
         EXPECT_EQ(read_file(dir / "app.bin"), image) << c.output;
         for (const std::string& name : list_dir(dir.path)) EXPECT_NE(name[0], '.') << name << " was left";
+    }
+}
+
+// No OTA file is written into /dev or /proc, named with -o or derived from
+// INPUT, directly or through a link. Run with a /dev of their own, so that a
+// fault cannot replace the system's.
+TEST(Pack, NothingIsWrittenIntoDevOrProc) {
+    SKIP_UNLESS_POSIX("/dev and mount namespaces");
+    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    TempDir dir;
+    Bytes image = make_image(3000, "system");
+    write_file(dir / "app.bin", image);
+    std::filesystem::create_directory_symlink("/dev", dir / "devlink");
+    const std::string tool = IMAGE_GEN_HEADER_PATH;
+    struct Case {
+        std::vector<std::string> command;
+        std::string output;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{tool, "-o", "/dev/stderr", "app.bin", "image_copy"}, "/dev/stderr"},
+             {{tool, "/dev/stdin", "image_compress"}, "/dev/s.ota.bin"},
+             {{tool, "-o", "devlink/fw.ota.bin", "app.bin", "flash_remapping"}, "devlink/fw.ota.bin"},
+             {{tool, "-o", "/proc/self/fw.ota.bin", "app.bin", "image_copy"}, "/proc/self/fw.ota.bin"},
+         }) {
+        RunResult r = run_with_own_dev(dir.path, c.command, dir / "app.bin");
+        EXPECT_EQ(r.status, 255) << c.output;
+        EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << c.output;
+        std::string system = c.output.find("proc") != std::string::npos ? "/proc" : "/dev";
+        EXPECT_EQ(r.err, "image_gen_header: " + c.output + ": is in " + system + ", where no file is written\n");
     }
 }
 
