@@ -10,7 +10,7 @@ namespace {
 
 const char kUsage[] =
     "usage: ota_info [--json] [--max-size SIZE] [--extract RAW] FILE...\n"
-    "Lists and verifies OTA files made by image_gen_header.\n"
+    "Lists and verifies OTA files made by image_gen_header; FILE - is standard input.\n"
     "\n"
     "  --json            print one JSON object a line (JSON Lines) instead of the listing\n"
     "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal\n"
@@ -75,7 +75,7 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
             status = kInfoValid;
             return false;
         } else if (option && (arg == "--version" || arg == "-V")) {
-            std::printf("ota_info %s\n", OTA_VERSION);
+            say(std::string("ota_info ") + OTA_VERSION);
             status = kInfoValid;
             return false;
         } else if (option && arg == "--json") {
