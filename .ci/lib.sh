@@ -11,3 +11,21 @@ linux_tools() {
   cmake --preset default > /dev/null
   cmake --build --preset default
 }
+
+# The XZ Utils release the Linux xz comes from, for the targets that build
+# liblzma themselves: OTA_XZ_TARBALL, else ../shared/third_party beside this
+# clone, or beside the repository it was cloned from. Checked against its
+# SHA-256 (see ../shared/third_party/README.md).
+xz_tarball() {
+  local tarball=${OTA_XZ_TARBALL:-} origin top
+  if [ -z "$tarball" ]; then
+    origin=$(git config --get remote.origin.url || true)
+    for top in "$root" ${origin:+"$origin"}; do
+      [ -e "$top/../shared/third_party/xz-5.4.1.tar.xz" ] && { tarball=$top/../shared/third_party/xz-5.4.1.tar.xz; break; }
+    done
+  fi
+  [ -n "$tarball" ] && [ -e "$tarball" ] ||
+    { echo "no xz-5.4.1.tar.xz in ../shared/third_party beside this clone or its origin; set OTA_XZ_TARBALL" >&2; return 1; }
+  echo "bc00ae7258956c018c7b5a18e2a6890cbc6cabbf4e0838592b67d697c47212b2  $tarball" | sha256sum -c - >&2
+  echo "$tarball"
+}

@@ -9,7 +9,7 @@ set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
 # Libraries, headers and packages come from the Windows prefix only
-# (OTA_WINDOWS_PREFIX, made by scripts/build_windows_deps.sh), never from the
+# (OTA_WINDOWS_PREFIX, made by scripts/build_target_deps.sh), never from the
 # host's /usr; programs run at build time are the host's.
 if(OTA_WINDOWS_PREFIX)
   list(APPEND CMAKE_FIND_ROOT_PATH ${OTA_WINDOWS_PREFIX})

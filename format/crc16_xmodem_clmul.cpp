@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "format/crc16_xmodem.h"
+#include "format/crc16_xmodem_fold.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
@@ -28,33 +29,7 @@
 
 namespace {
 
-constexpr uint32_t kPoly = 0x11021;  // P(x) with its x^16 term
-
-// x^n mod P.
-constexpr uint64_t xpow_mod(unsigned n) {
-    uint32_t r = 1;
-    for (unsigned i = 0; i < n; i++) {
-        r <<= 1;
-        if (r & 0x10000) r ^= kPoly;
-    }
-    return r;
-}
-
-// The quotient of x^64 by P, for the Barrett reduction: 49 bits.
-constexpr uint64_t x64_div_p() {
-    unsigned __int128 rest = static_cast<unsigned __int128>(1) << 64;
-    uint64_t quotient = 0;
-    for (int degree = 64; degree >= 16; degree--) {
-        if ((rest >> degree) & 1) {
-            quotient |= uint64_t{1} << (degree - 16);
-            rest ^= static_cast<unsigned __int128>(kPoly) << (degree - 16);
-        }
-    }
-    return quotient;
-}
-
-constexpr unsigned kLanes = 8;
-constexpr size_t kBlock = 16;
+using namespace crc16_fold;
 
 // Multiplies A by x^distance modulo P, leaving at most 80 bits; k holds
 // x^distance mod P in its low half and x^(distance+64) mod P in its high half.
@@ -161,7 +136,7 @@ __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint1
     // The carried checksum needs both of its bytes in the head block: a head
     // of one byte goes through the bitwise loop first.
     if (len % kBlock == 1) {
-        crc = crc16_xmodem_with(Crc16Kernel::bitwise, crc, data, 1);
+        crc = crc16_xmodem_with(Crc16Kernel::portable, crc, data, 1);
         data++;
         len--;
     }
@@ -190,14 +165,11 @@ __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint1
 
 #else
 
-// Without x86-64 and the GCC or clang intrinsics there is no carry-less
-// multiply kernel: the bitwise loop serves, and the build says so.
-#pragma message("CRC16_XMODEM: no carry-less multiply kernel for this target or compiler; the bitwise loop serves")
-
+// Not x86-64, or no GCC or clang intrinsics: no kernel here.
 bool crc16_xmodem_clmul_supported(bool) { return false; }
 
 uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data, size_t len, bool) {
-    return crc16_xmodem_with(Crc16Kernel::bitwise, crc, data, len);
+    return crc16_xmodem_with(Crc16Kernel::portable, crc, data, len);
 }
 
 #endif

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -18,6 +20,27 @@ struct ChildId {
 };
 
 namespace {
+
+// The program's file: NAME itself when it names a path, else the first
+// executable NAME in a folder on PATH (an empty entry is the current
+// folder, as the exec functions take it). Found here rather than by
+// posix_spawnp, which may report a program that is missing only as the
+// child's exit status 127 (older C libraries, and qemu-user, do).
+std::string find_program(const std::string& name) {
+    if (name.find('/') != std::string::npos) return name;
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/bin:/usr/bin";
+    for (size_t start = 0; start <= folders.size();) {
+        size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        std::string folder = folders.substr(start, end - start);
+        std::string file = (folder.empty() ? "." : folder) + "/" + name;
+        struct stat st;
+        if (stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(file.c_str(), X_OK) == 0) return file;
+        start = end + 1;
+    }
+    return "";
+}
 
 // The tool's environment less the variables named.
 std::vector<char*> environment_without(const std::vector<std::string>& drop) {
@@ -50,6 +73,11 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     Descriptor read_end(from_child[0]);
     Descriptor write_end(from_child[1]);
 
+    const std::string program = find_program(args[0]);
+    if (program.empty()) {
+        error = "not found";
+        return false;
+    }
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
@@ -74,7 +102,7 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     posix_spawnattr_setpgroup(&attr, 0);
 
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, argv[0], &actions, &attr, argv.data(), env.data());
+    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
     if (rc == 0) {
         id_ = std::make_unique<ChildId>(ChildId{pid});
         cleanup_register_child(pid);

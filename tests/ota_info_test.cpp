@@ -424,6 +424,7 @@ TEST(OtaInfo, SampleFilesGiveTheirKnownVerdicts) {
 // address-space limit far below what it claims or expands to.
 TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
     SKIP_UNLESS_POSIX("RLIMIT_AS");
+    SKIP_UNDER_QEMU("the limit and the peak memory are qemu's as well as the tool's");
     if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     // On tmpfs where there is one: the holes of a sparse file there read as
     // zeros without filling the page cache.

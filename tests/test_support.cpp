@@ -19,6 +19,11 @@ std::filesystem::path fs_path(const std::string& utf8) {
 
 }  // namespace
 
+bool under_qemu() {
+    static const bool qemu = std::getenv("OTA_TEST_QEMU") != nullptr;
+    return qemu;
+}
+
 RunResult run_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     Running running = start_program(program, args, options);
     return wait_program(running);

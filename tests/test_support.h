@@ -30,6 +30,14 @@ constexpr bool kAddressSanitizer = false;
 #define SKIP_UNLESS_POSIX(needs) \
     if (!kPosix) GTEST_SKIP() << "needs " needs ", which this Windows build lacks"
 
+// Whether the tests run under qemu-user, on a host of another architecture:
+// CTest says so for a cross build (OTA_TEST_QEMU). What qemu serves in the
+// system's place (its own /proc/cpuinfo, its own address space) can make a
+// test meaningless there; such a test skips, saying why, there only.
+bool under_qemu();
+#define SKIP_UNDER_QEMU(why) \
+    if (under_qemu()) GTEST_SKIP() << "meaningless under qemu-user: " why
+
 struct RunOptions {
     std::string cwd;                       // empty: the test's own
     std::optional<std::string> path_env;   // replaces PATH in the child

@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
-# Cross-builds what the Windows tools need and Debian has no Windows build of,
-# into PREFIX: liblzma.a and xz.exe from an XZ Utils source tarball (the same
-# release as the Linux xz, so that both give the same streams), and, for the
-# test suite, GoogleTest from Debian's source package and the nlohmann/json
-# headers. Needs the mingw-w64 posix compilers (g++-mingw-w64-x86-64).
-# Usage: scripts/build_windows_deps.sh XZ_TARBALL PREFIX
+# Cross-builds, into PREFIX, what the tools need for a target whose Debian
+# packages cannot serve: liblzma.a (and xz, xz.exe on Windows) from an XZ
+# Utils source tarball, the same release as the host's xz so that both give
+# the same streams; GoogleTest from Debian's source package, for the tests;
+# and the nlohmann/json headers beside them. TOOLCHAIN is one of cmake/*.cmake:
+# the Windows build (mingw-w64-x86_64.cmake) and s390x (linux-s390x.cmake,
+# whose Debian liblzma is a release behind the host's) use it.
+# Usage: scripts/build_target_deps.sh TOOLCHAIN XZ_TARBALL PREFIX
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 XZ_TARBALL PREFIX" >&2; exit 2; }
-tarball=$(realpath "$1")
-mkdir -p "$2"
-prefix=$(realpath "$2")
-toolchain=$(realpath "$(dirname "$0")/../cmake/mingw-w64-x86_64.cmake")
+[ $# -eq 3 ] || { echo "usage: $0 TOOLCHAIN XZ_TARBALL PREFIX" >&2; exit 2; }
+toolchain=$(realpath "$1")
+tarball=$(realpath "$2")
+mkdir -p "$3"
+prefix=$(realpath "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 tar -xJf "$tarball" -C "$work"
 source_dir=$(echo "$work"/xz-*)
 cmake -S "$source_dir" -B "$work/xz-build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$prefix" > /dev/null
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DCREATE_XZ_SYMLINKS=OFF \
+  -DCREATE_LZMA_SYMLINKS=OFF -DCMAKE_INSTALL_PREFIX="$prefix" > /dev/null
 cmake --build "$work/xz-build"
 cmake --install "$work/xz-build" > /dev/null
 # Its licence travels with xz.exe in the Windows ZIP.
