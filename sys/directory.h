@@ -37,8 +37,8 @@ public:
     // Removes NAME, if it can.
     void remove(const std::string& name) const;
 
-    // The name as the signal handler removes it: the descriptor and the name
-    // on POSIX systems, the whole path on Windows.
+    // The descriptor held, for the POSIX signal handler, which removes a
+    // registered file relative to it (Windows removes it by path()).
     int descriptor() const { return fd_.get(); }
 
 private:

@@ -31,9 +31,13 @@ bool Directory::open(const std::string& path, std::string& error) {
     // Where it is, checked to be the directory held: a link re-pointed in
     // between cannot make a system directory look like another.
     char* real = realpath(path_.c_str(), nullptr);
+    if (real == nullptr) {
+        error = std::strerror(errno);
+        return false;
+    }
     struct stat held, named;
-    bool same = real != nullptr && fstat(fd.get(), &held) == 0 && stat(real, &named) == 0 && same_inode(held, named);
-    resolved_ = real != nullptr ? real : "";
+    bool same = fstat(fd.get(), &held) == 0 && stat(real, &named) == 0 && same_inode(held, named);
+    resolved_ = real;
     std::free(real);
     if (!same) {
         error = "the directory changed while it was opened";
