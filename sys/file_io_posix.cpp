@@ -25,13 +25,6 @@ bool stamp_fd(int fd, FileStamp& stamp, std::string& error) {
     return true;
 }
 
-// The directory part of a path, for resolving it: "." for a bare name.
-std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 FileStamp stamp_of(const struct stat& st) {
@@ -178,8 +171,8 @@ std::string link_system_directory(const std::string& path) {
     if (n <= 0) return "";
     std::string to(target.data(), static_cast<size_t>(n));
     // A relative target is taken from the link's own directory.
-    if (to[0] != '/') to = directory_of(path) + "/" + to;
-    return system_directory_of(directory_of(to));
+    if (to[0] != '/') to = split_path(path, PathStyle::posix).directory + to;
+    return system_directory_of(split_path(to, PathStyle::posix).directory);
 }
 
 bool stdout_is(const FileStamp& stamp) {
