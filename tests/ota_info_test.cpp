@@ -340,15 +340,21 @@ TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
     RunOptions options;
     options.cwd = dir.path;
     Running run = start_program(kInfo, {"--extract", "out.raw", "z.ota.bin"}, options);
-    // Shrink it once ota_info has it open: from then on, any shrinking is caught.
-    auto has_open = [&] {
+    // Shrink it once ota_info reads it: it has measured the file by then (the
+    // file's offset in /proc/PID/fdinfo has moved), so any shrinking is
+    // caught. Under qemu-user, slower, that moment comes later.
+    auto reading = [&] {
         std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(run.pid) + "/fd", ignored)) {
-            if (std::filesystem::read_symlink(entry.path(), ignored) == dir / "z.ota.bin") return true;
+        const std::string proc = "/proc/" + std::to_string(run.pid);
+        for (const auto& entry : std::filesystem::directory_iterator(proc + "/fd", ignored)) {
+            if (std::filesystem::read_symlink(entry.path(), ignored) != dir / "z.ota.bin") continue;
+            Bytes info = read_file_if_any(proc + "/fdinfo/" + entry.path().filename().string());
+            std::string text(info.begin(), info.end());
+            return text.starts_with("pos:") && std::stoull(text.substr(4)) > 0;
         }
         return false;
     };
-    for (int i = 0; i < 1000 && !has_open(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < 10'000 && !reading(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::filesystem::resize_file(dir / "z.ota.bin", 200'000'000);
     RunResult r = wait_program(run);
     EXPECT_EQ(r.status, 2) << r.out;
