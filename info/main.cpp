@@ -10,9 +10,12 @@
 
 #include "info/extraction.h"
 #include "info/options.h"
+#include "format/hex.h"
 #include "info/report_print.h"
 #include "sys/file_io.h"
 #include "sys/process.h"
+#include "sys/sha256.h"
+#include "text/progress.h"
 #include "verify/ota_verify.h"
 
 namespace {
@@ -21,17 +24,25 @@ namespace {
 // reading stops there (/dev/zero has no end).
 constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
 
+// What a file's reading takes along besides the checks: the digests
+// (--sha256) and the status line.
+struct Reading {
+    Sha256* file_digest = nullptr;  // every byte of the file, which is then read to its end
+    Progress progress;
+};
+
 // Feeds the file to the checks and measures it. A regular file is its size,
 // which must match what was read and hold still until the end; a stream
-// (FIFO, pipe, device) is what it gives until it ends.
-bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, uint64_t& file_size,
-               std::string& error) {
+// (FIFO, pipe, device) is what it gives until it ends. False, with the
+// reason, when it cannot be read; `whole` tells whether every byte was read.
+bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, Reading& reading, uint64_t& file_size,
+               bool& whole, std::string& error) {
     const bool regular = in.stamp().kind == FileKind::regular;
     uint64_t total = 0;
     bool ended = false;
     for (;;) {
         uint64_t wanted = ota_verify_wanted(verify);
-        if (wanted == 0 && (regular || total >= kStreamReadLimit)) break;
+        if (wanted == 0 && (regular ? !reading.file_digest : total >= kStreamReadLimit)) break;
         size_t got;
         size_t size = wanted > 0 ? static_cast<size_t>(std::min<uint64_t>(wanted, chunk.size())) : chunk.size();
         if (!in.read_up_to(chunk.data(), size, got, error)) return false;
@@ -40,8 +51,11 @@ bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, ui
             break;
         }
         ota_verify_feed(verify, chunk.data(), got);  // past what is wanted, only counted
+        if (reading.file_digest) reading.file_digest->update(chunk.data(), got);
         total += got;
+        reading.progress.update(total);
     }
+    whole = ended;
     if (!regular) {
         file_size = total;
         return true;
@@ -77,23 +91,53 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
     if (!opened) return unreadable(options, file, error, report_to);
     if (in.stamp().kind == FileKind::directory) return unreadable(options, file, std::strerror(EISDIR), report_to);
     Extraction extraction;
-    ByteSink sink;
     std::string subject;
-    if (options.extract) {
-        if (!extraction.begin(*options.extract, in, subject, error)) return {info_complain(subject, error), false};
-        sink = [&extraction](const uint8_t* data, size_t size) { extraction.write(data, size); };
+    if (options.extract && !extraction.begin(*options.extract, in, subject, error)) {
+        return {info_complain(subject, error), false};
+    }
+    Sha256 file_digest, image_digest;
+    if (options.sha256 && !(file_digest.begin(error) && image_digest.begin(error))) {
+        return unreadable(options, file, error, report_to);
+    }
+    ByteSink sink;
+    if (options.extract || options.sha256) {
+        sink = [&](const uint8_t* data, size_t size) {
+            if (options.extract) extraction.write(data, size);
+            if (options.sha256) image_digest.update(data, size);
+        };
     }
     OtaVerifyLimits limits;
     limits.max_file_size = options.max_size;
     OtaVerify verify;
     ota_verify_begin(verify, limits, sink);
+    Reading reading;
+    reading.file_digest = options.sha256 ? &file_digest : nullptr;
+    const uint64_t total = in.stamp().kind == FileKind::regular ? in.stamp().size : 0;
+    reading.progress.start(progress_shown(options.progress, stderr_is_terminal()), "ota_info", total);
     uint64_t file_size = 0;
-    if (!feed_file(in, verify, chunk, file_size, error)) return unreadable(options, file, error, report_to);
+    bool whole = false;
+    const bool read = feed_file(in, verify, chunk, reading, file_size, whole, error);
+    reading.progress.clear();
+    if (!read) return unreadable(options, file, error, report_to);
     ota_verify_end(verify, file_size);
 
     const OtaReport& report = verify.report;
+    ReportExtras extras;
+    extras.max_size = options.max_size;
+    extras.sha256 = options.sha256;
+    if (options.sha256) {
+        // A stream cut short at the read limit has no digest of its whole; the
+        // image's is given only for an image that passed every check.
+        auto digest = [](Sha256& sha) {
+            auto bytes = sha.finish();
+            return hex_bytes(bytes.data(), bytes.size());
+        };
+        std::string file_hex = digest(file_digest), image_hex = digest(image_digest);
+        if (whole) extras.file_sha256 = file_hex;
+        if (report.valid()) extras.image_sha256 = image_hex;
+    }
     if (!options.json && listed_before) std::fputs("\n", report_to);
-    std::string text = options.json ? ota_json(file, report) : ota_listing(file, report);
+    std::string text = options.json ? ota_json(file, report, extras) : ota_listing(file, report, extras);
     std::fputs(text.c_str(), report_to);
 
     if (!options.extract) return {report.valid() ? kInfoValid : kInfoInvalid, true};

@@ -9,21 +9,28 @@
 namespace {
 
 const char kUsage[] =
-    "usage: ota_info [--json] [--max-size SIZE] [--extract RAW] FILE...\n"
+    "usage: ota_info [--json] [--sha256] [--max-size SIZE] [--extract RAW] [--progress | --no-progress] [--] FILE...\n"
+    "       ota_info -h | --help | -V | --version\n"
     "Lists and verifies OTA files made by image_gen_header; FILE - is standard input.\n"
     "\n"
     "  --json            print one JSON object a line (JSON Lines) instead of the listing\n"
-    "  --max-size SIZE   a file larger than SIZE bytes is a problem; SIZE is decimal\n"
-    "                    or 0x hexadecimal, with an optional binary suffix: K or KiB\n"
+    "  --sha256          add the SHA-256 of each file and of the image it holds\n"
+    "  --max-size SIZE   a file larger than SIZE bytes is a problem, and the listing\n"
+    "                    says how full that slot is; SIZE is decimal or 0x\n"
+    "                    hexadecimal, with an optional binary suffix: K or KiB\n"
     "                    (1024), M or MiB (1024^2), G or GiB (1024^3)\n"
     "  --extract RAW     write the raw image (decoded for image_compress) to RAW, only\n"
     "                    when every check passes; takes exactly one FILE. RAW - is\n"
     "                    standard output, and the listing then goes to standard error\n"
+    "  --progress        show a status line on standard error during a long file,\n"
+    "                    even when it is not a terminal\n"
+    "  --no-progress     never show it (shown by default only on a terminal)\n"
     "  -h, --help        print this help\n"
     "  -V, --version     print the version\n"
     "\n"
     "Exit status: 0 all valid, 1 a check failed, 2 usage error or a file that cannot\n"
-    "be read (or RAW that cannot be written).\n";
+    "be read (or RAW that cannot be written).\n"
+    "See the ota_info(1) man page.\n";
 
 constexpr const char* kNeedsASize = "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB";
 
@@ -33,6 +40,17 @@ int info_complain(const std::string& subject, const std::string& what) {
     diagnose("ota_info", about(subject, what));
     return kInfoTrouble;
 }
+
+namespace {
+
+// A command line that names no run: what is wrong, then where help is.
+int usage_error(const std::string& message) {
+    diagnose("ota_info", message);
+    std::fputs("Try 'ota_info --help'.\n", stderr);
+    return kInfoTrouble;
+}
+
+}  // namespace
 
 bool parse_size(const std::string& text, uint64_t& size) {
     size_t at = 0;
@@ -80,39 +98,43 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
             return false;
         } else if (option && arg == "--json") {
             options.json = true;
+        } else if (option && arg == "--sha256") {
+            options.sha256 = true;
+        } else if (option && (arg == "--progress" || arg == "--no-progress")) {
+            options.progress = arg == "--progress" ? ProgressChoice::always : ProgressChoice::never;
         } else if (option && (arg == "--extract" || arg.starts_with("--extract="))) {
             bool joined = arg != "--extract";
             if (joined ? arg.size() == 10 : !has_value) {
-                status = info_complain("--extract", "needs a file name");
+                status = usage_error(about("--extract", "needs a file name"));
                 return false;
             }
             options.extract = output_arg(joined ? arg.substr(10) : argv[++i]);
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
             bool joined = arg != "--max-size";
             if (!joined && !has_value) {
-                status = info_complain(arg, kNeedsASize);
+                status = usage_error(about(arg, kNeedsASize));
                 return false;
             }
             std::string value = joined ? arg.substr(11) : argv[++i];
             uint64_t size;
             if (!parse_size(value, size)) {
-                status = info_complain("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value));
+                status = usage_error(about("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value)));
                 return false;
             }
             options.max_size = size;
         } else if (option) {
-            status = info_complain(arg, "unknown option (see ota_info --help)");
+            status = usage_error(about(arg, "unknown option"));
             return false;
         } else {
             options.files.push_back(arg);
         }
     }
     if (options.files.empty()) {
-        status = info_complain("usage", "ota_info [--json] [--max-size SIZE] [--extract RAW] FILE... (see ota_info --help)");
+        status = usage_error("no FILE given");
         return false;
     }
     if (options.extract && options.files.size() != 1) {
-        status = info_complain("--extract", "takes exactly one FILE");
+        status = usage_error(about("--extract", "takes exactly one FILE"));
         return false;
     }
     return true;

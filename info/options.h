@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "text/paths.h"
+#include "text/progress.h"
 
 // Exit statuses.
 constexpr int kInfoValid = 0;
@@ -17,6 +18,8 @@ struct InfoOptions {
     bool json = false;
     std::optional<FileArg> extract;  // RAW, or standard output by any of its names
     std::optional<uint64_t> max_size;
+    bool sha256 = false;  // the digests of the file and of its image
+    ProgressChoice progress = ProgressChoice::automatic;
     std::vector<std::string> files;  // "-" is standard input
 };
 
@@ -26,7 +29,8 @@ struct InfoOptions {
 bool parse_size(const std::string& text, uint64_t& size);
 
 // Reads the command line into `options`. False when the run ends here:
-// --help and --version print (status 0), a usage error is diagnosed (status 2).
+// --help and --version print (status 0), a usage error is diagnosed with a
+// pointer to --help (status 2).
 bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status);
 
 // "ota_info: SUBJECT: WHAT" on standard error; returns kInfoTrouble.

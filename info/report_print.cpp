@@ -1,5 +1,6 @@
 #include "info/report_print.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
@@ -28,8 +29,24 @@ std::string quoted(const std::string& text) {
 
 }  // namespace
 
-std::string ota_listing(const std::string& file, const OtaReport& r) {
-    std::string text = line("file", printable(file));
+std::string slot_text(uint64_t file_size, uint64_t max_size) {
+    std::string text = hex(max_size);
+    if (max_size > 0) {
+        // Tenths of a percent, in integers so that every host prints the same:
+        // the whole slots, then the part of one (both halved alike until
+        // that product cannot overflow).
+        uint64_t size = file_size, slot = max_size;
+        while (slot > UINT64_MAX / 1000) size >>= 1, slot >>= 1;
+        const uint64_t whole = std::min<uint64_t>(size / slot, UINT64_MAX / 1000 - 1);
+        const uint64_t tenths = whole * 1000 + size % slot * 1000 / slot;
+        text += ", " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "% used";
+    }
+    return text + (file_size <= max_size ? ", " + std::to_string(max_size - file_size) + " bytes free"
+                                         : ", " + std::to_string(file_size - max_size) + " bytes over");
+}
+
+std::string ota_listing(const std::string& file, const OtaReport& r, const ReportExtras& extras) {
+    std::string text = line("file", shown_name(file));
     if (r.header_complete) {
         std::string magic = quoted(printable(r.magic));
         magic += r.magic == kOtaMagicText ? " (expected)" : " (expected " + quoted(kOtaMagicText) + ")";
@@ -46,6 +63,11 @@ std::string ota_listing(const std::string& file, const OtaReport& r) {
         text += line("image_crc", hex(r.image_crc) + ", computed " + image_crc);
         if (compressed) text += line("xz_check", r.xz_check.empty() ? "unknown" : r.xz_check);
     }
+    if (extras.max_size) text += line("slot", slot_text(r.file_size, *extras.max_size));
+    if (extras.sha256) {
+        text += line("file_sha256", extras.file_sha256.empty() ? "unknown" : extras.file_sha256);
+        text += line("image_sha256", extras.image_sha256.empty() ? "unknown" : extras.image_sha256);
+    }
     for (const auto& problem : r.problems) text += line("problem", problem);
     std::string verdict = r.valid()       ? "valid"
                           : r.bad_magic ? "not an OTA file (bad magic)"
@@ -56,14 +78,21 @@ std::string ota_listing(const std::string& file, const OtaReport& r) {
 
 namespace {
 
-// Keys in the documented order; every string is printable ASCII, so the
-// text is the same whatever JSON writer makes it.
-nlohmann::ordered_json json_object(const std::string& file, const OtaReport& r) {
-    auto optional = [](const auto& value) { return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(); };
-    nlohmann::ordered_json problems = nlohmann::ordered_json::array();
+using Json = nlohmann::ordered_json;
+
+// Every key but "file", in the documented order. Its strings are printable
+// ASCII, so the text is the same whatever JSON writer makes it.
+Json json_object(const OtaReport& r, const ReportExtras& extras) {
+    auto optional = [](const auto& value) { return value ? Json(*value) : Json(); };
+    auto text_or_null = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
+    Json problems = Json::array();
     for (const auto& problem : r.problems) problems.push_back(printable(problem));
-    nlohmann::ordered_json json = {
-        {"file", printable(file)},
+    Json bytes_free;  // negative when the file is over
+    if (extras.max_size) {
+        const uint64_t size = r.file_size, slot = *extras.max_size;
+        bytes_free = size <= slot ? Json(slot - size) : Json(-static_cast<int64_t>(size - slot));
+    }
+    return {
         {"valid", r.valid()},
         {"mode", ota_report_mode_name(r)},
         {"magic", printable(r.magic)},
@@ -77,22 +106,33 @@ nlohmann::ordered_json json_object(const std::string& file, const OtaReport& r) 
           {"payload_crc", r.computed.payload_crc},
           {"image_size", optional(r.computed.image_size)},
           {"image_crc", optional(r.computed.image_crc)}}},
-        {"xz_check", r.xz_check.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(r.xz_check)},
+        {"xz_check", text_or_null(r.xz_check)},
         {"problems", problems},
+        {"max_size", optional(extras.max_size)},
+        {"bytes_free", bytes_free},
+        {"file_sha256", text_or_null(extras.file_sha256)},
+        {"image_sha256", text_or_null(extras.image_sha256)},
     };
-    return json;
+}
+
+// The object with "file" first: the name is written by json_name, which
+// keeps any name exact, where a JSON writer would refuse a byte that is not UTF-8.
+std::string json_line(const std::string& file, const Json& rest) {
+    return "{\"file\":" + json_name(file) + "," + rest.dump().substr(1) + "\n";
 }
 
 }  // namespace
 
-std::string ota_json(const std::string& file, const OtaReport& report) { return json_object(file, report).dump() + "\n"; }
+std::string ota_json(const std::string& file, const OtaReport& report, const ReportExtras& extras) {
+    return json_line(file, json_object(report, extras));
+}
 
 std::string ota_json_unreadable(const std::string& file, const std::string& reason) {
     OtaReport report;
     report.problems.push_back("cannot be read: " + reason);
-    nlohmann::ordered_json json = json_object(file, report);
+    Json json = json_object(report, {});
     for (auto& [key, value] : json.items()) {
-        if (key != "file" && key != "valid" && key != "problems") value = nullptr;
+        if (key != "valid" && key != "problems") value = nullptr;
     }
-    return json.dump() + "\n";
+    return json_line(file, json);
 }

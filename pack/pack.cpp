@@ -14,6 +14,7 @@
 #include "pack/payload.h"
 #include "sys/atomic_file.h"
 #include "sys/file_io.h"
+#include "sys/process.h"
 #include "sys/work_buffer.h"
 #include "text/quote.h"
 #include "text/say.h"
@@ -45,8 +46,8 @@ constexpr const char* kTool = "image_gen_header";
 static_assert(kChunkSize >= kRawLabelOffset + kOtaLabelSize);
 
 const char kUsage[] =
-    "usage: image_gen_header [-o OUTPUT] INPUT MODE\n"
-    "       image_gen_header --help | --version\n"
+    "usage: image_gen_header [-o OUTPUT] [--progress | --no-progress] [--] INPUT MODE\n"
+    "       image_gen_header -h | --help | -V | --version\n"
     "Packs the raw flash image INPUT into an OTA file named after it: INPUT less\n"
     "its last four bytes, then .ota.bin (out/app.bin gives out/app.ota.bin).\n"
     "\n"
@@ -57,6 +58,9 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "  -o, --output OUTPUT  write the OTA file to OUTPUT instead\n"
+    "  --progress           show a status line on standard error during a long run,\n"
+    "                       even when it is not a terminal\n"
+    "  --no-progress        never show it (shown by default only on a terminal)\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n"
     "  --                   end of options\n"
@@ -64,11 +68,11 @@ const char kUsage[] =
     "See the image_gen_header(1) man page.\n";
 
 // A call that names no packing: the line callers rely on, then what is wrong
-// and the usage for people.
+// and where help is.
 int usage_failure(const std::string& problem) {
     say(pack_failure_line(PackFailureKind::input_param));
     diagnose(kTool, problem);
-    std::fputs(kUsage, stderr);
+    std::fputs("Try 'image_gen_header --help'.\n", stderr);
     return kPackFailure;
 }
 
@@ -107,6 +111,7 @@ struct Run {
     AtomicFile out;
     OutputSink sink{out};
     WorkBuffer memory;                      // two chunks
+    Progress progress;                      // cleared before any line that follows the size line
     std::unique_ptr<PayloadWriter> writer;  // none once the output has failed
     PackFailure failure;
 };
@@ -114,9 +119,10 @@ struct Run {
 // The one place where the mode picks how the payload is made.
 std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
     if (run.header.mode == OtaMode::image_compress) {
-        return make_xz_writer(run.sink, run.input, run.input_path, run.image_size, run.memory.data(), run.failure);
+        return make_xz_writer(run.sink, run.input, run.input_path, run.image_size, run.memory.data(), run.progress,
+                              run.failure);
     }
-    return make_copy_writer(run.sink, run.memory.data());
+    return make_copy_writer(run.sink, run.memory.data(), run.progress);
 }
 
 // Reads the whole image once, checksumming it and passing it on. Even when
@@ -170,10 +176,14 @@ int write_ota_file(Run& run) {
         if (run.failure.kind == PackFailureKind::file_read) return fail(run.failure);
     }
 
-    if (!read_image(run, error)) return fail(PackFailureKind::file_read, run.input_path, error);
+    if (!read_image(run, error)) {
+        run.progress.clear();
+        return fail(PackFailureKind::file_read, run.input_path, error);
+    }
     const uint16_t image_crc = run.header.image_crc;
     PayloadResult payload{run.image_size, image_crc};
     if (run.writer) run.writer->finish(run.image_size, image_crc, payload, run.failure);
+    run.progress.clear();
     // xz reads the file until it is done: the file must hold still until then.
     if (!run.input.unchanged(error)) return fail(PackFailureKind::file_read, run.input_path, error);
     // Done with it. Closed before the rename: Windows cannot replace a name
@@ -231,6 +241,7 @@ int pack(int argc, char** argv) {
     if (run.image_size > kMaxPayloadSize) return fail(PackFailureKind::too_large, run.input_path, "4 GiB or more");
     run.header.image_size = static_cast<uint32_t>(run.image_size);
     say("image size:" + hex(run.image_size));
+    run.progress.start(progress_shown(args.progress, stderr_is_terminal()), kTool, run.image_size);
 
     // The order of these steps fixes the lines callers see: the size line,
     // then the buffer, then the open. When both of the last fail, the line

@@ -77,6 +77,8 @@ PackArgs pack_parse_args(int argc, char** argv) {
             return failure(args, "option " + arg + " goes alone");
         } else if (input_named) {
             positional.push_back(arg);
+        } else if (arg == "--progress" || arg == "--no-progress") {
+            args.progress = arg == "--progress" ? ProgressChoice::always : ProgressChoice::never;
         } else if (arg.starts_with("-o")) {
             value = arg.substr(2);  // attached, as getopt takes it
         } else {

@@ -19,6 +19,7 @@
 
 #include "pack/failure.h"
 #include "sys/file_io.h"
+#include "text/progress.h"
 
 // Where a writer puts the payload: the OTA file behind its header (or, in
 // tests, a sink of their own).
@@ -47,9 +48,12 @@ public:
     virtual void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) = 0;
 };
 
+// Each writer tells `progress` how much of the image is done: read, for the
+// uncompressed modes; compressed, as its stream decodes, for image_compress.
+
 // The uncompressed modes: the payload is the image, written on a second
 // thread; `chunks` is two kChunkSize buffers.
-std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks);
+std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks, Progress& progress);
 
 // image_compress: xz reads the image file through a descriptor of its own;
 // the run's chunks of the image only feed the checks. Its stream is taken in
@@ -57,4 +61,5 @@ std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunk
 // kChunkSize buffers, one for the image, one for the stream. A failure to
 // start xz is held.
 std::unique_ptr<PayloadWriter> make_xz_writer(PayloadSink& out, const InputFile& input, const std::string& input_path,
-                                              uint64_t image_size, uint8_t* chunks, PackFailure& failure);
+                                              uint64_t image_size, uint8_t* chunks, Progress& progress,
+                                              PackFailure& failure);

@@ -7,14 +7,17 @@ namespace {
 
 class CopyWriter : public PayloadWriter {
 public:
-    CopyWriter(PayloadSink& out, uint8_t* chunks) : out_(out) {
+    CopyWriter(PayloadSink& out, uint8_t* chunks, Progress& progress) : out_(out), progress_(progress) {
         behind_.buffers[0] = chunks;
         behind_.buffers[1] = chunks + kChunkSize;
         write_behind_start(behind_, out);
     }
 
     uint8_t* buffer() override { return write_behind_buffer(behind_); }
-    void submit(size_t size) override { write_behind_submit(behind_, size); }
+    void submit(size_t size) override {
+        write_behind_submit(behind_, size);
+        progress_.update(done_ += size);
+    }
 
     void finish(uint64_t image_size, uint16_t image_crc, PayloadResult& payload, PackFailure& failure) override {
         std::string error;
@@ -25,11 +28,13 @@ public:
 
 private:
     PayloadSink& out_;
+    Progress& progress_;
+    uint64_t done_ = 0;
     WriteBehind behind_;
 };
 
 }  // namespace
 
-std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks) {
-    return std::make_unique<CopyWriter>(out, chunks);
+std::unique_ptr<PayloadWriter> make_copy_writer(PayloadSink& out, uint8_t* chunks, Progress& progress) {
+    return std::make_unique<CopyWriter>(out, chunks, progress);
 }

@@ -22,7 +22,8 @@ const std::vector<std::string> kXzCommand = {"xz", "-T1", "--lzma2=dict=32KiB", 
 
 class XzWriter : public PayloadWriter {
 public:
-    XzWriter(PayloadSink& out, uint8_t* chunks) : out_(out), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
+    XzWriter(PayloadSink& out, uint8_t* chunks, Progress& progress)
+        : out_(out), progress_(progress), image_chunk_(chunks), stream_chunk_(chunks + kChunkSize) {}
 
     // Starts xz on the image file; a failure is held.
     void start(const InputFile& input, const std::string& input_path, uint64_t image_size, PackFailure& failure) {
@@ -74,6 +75,7 @@ private:
             stop();
             return pack_hold(failure, PackFailureKind::file_open, "xz", bad_stream());
         }
+        progress_.update(check_.output_size);  // how much of the image xz has done
         if (!out_.write(stream_chunk_, got, error)) {
             stop();
             pack_hold(failure, PackFailureKind::file_write, out_.name(), error);
@@ -103,6 +105,7 @@ private:
     }
 
     PayloadSink& out_;
+    Progress& progress_;
     uint8_t* image_chunk_;
     uint8_t* stream_chunk_;
     ChildProcess xz_;
@@ -116,8 +119,9 @@ private:
 }  // namespace
 
 std::unique_ptr<PayloadWriter> make_xz_writer(PayloadSink& out, const InputFile& input, const std::string& input_path,
-                                              uint64_t image_size, uint8_t* chunks, PackFailure& failure) {
-    auto writer = std::make_unique<XzWriter>(out, chunks);
+                                              uint64_t image_size, uint8_t* chunks, Progress& progress,
+                                              PackFailure& failure) {
+    auto writer = std::make_unique<XzWriter>(out, chunks, progress);
     writer->start(input, input_path, image_size, failure);
     return writer;
 }

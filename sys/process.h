@@ -8,5 +8,10 @@
 // a file size limit is a failed write the run reports and cleans up after,
 // puts SIGCHLD at its default, so that a child's exit status can be had, and
 // installs the cleanup handlers. Gives back the arguments in UTF-8 (on
-// Windows, taken from the wide command line; elsewhere as they came).
+// Windows, taken from the wide command line; elsewhere as they came). On a
+// Windows console, the text written is UTF-8, as everywhere else.
 void process_setup(int& argc, char**& argv);
+
+// Whether standard error is a terminal (a console on Windows), where a
+// status line that rewrites itself can be shown.
+bool stderr_is_terminal();

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include "sys/signals.h"
 
@@ -16,3 +17,5 @@ void process_setup(int&, char**&) {
     signal(SIGXFSZ, SIG_IGN);
     cleanup_install_handlers();
 }
+
+bool stderr_is_terminal() { return isatty(2) == 1; }

@@ -30,9 +30,14 @@ printf 'new' >> "$work/app.bin"
 log=$(cmake --build "$work/example")
 grep -q "Packing app.ota.bin" <<< "$log" || fail "a changed image was not packed again"
 
+# How full the slot is: told when the file fits, and when it does not.
+configure -DFIRMWARE_SLOT_SIZE=1M
+log=$(cmake --build "$work/example")
+grep -q "app.ota.bin: slot 0x100000, [0-9]*\.[0-9]% used, [0-9]* bytes free" <<< "$log" || { echo "$log"; fail "no headroom told"; }
 configure -DFIRMWARE_SLOT_SIZE=100
 if cmake --build "$work/example" > "$work/log" 2>&1; then fail "an OTA file larger than its slot passed"; fi
 grep -q "problem:       file is [0-9]* bytes, more than the 100-byte limit" "$work/log" || { cat "$work/log"; fail "no reason given"; }
+grep -q "slot:          0x64, [0-9]*\.[0-9]% used, [0-9]* bytes over" "$work/log" || { cat "$work/log"; fail "no slot line"; }
 [ ! -e "$work/example/app.ota.bin" ] || fail "the rejected OTA file was left behind"
 
 # A MAX_SIZE that is no size fails when CMake configures, naming it.

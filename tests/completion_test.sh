@@ -32,14 +32,14 @@ check "app.bin" image_gen_header app
 check "flash_remapping image_compress image_copy" image_gen_header app.bin ""
 check "image_compress image_copy" image_gen_header app.bin image_c
 check "" image_gen_header app.bin image_copy ""
-check "--help --output --version -V -h -o" image_gen_header -
+check "--help --no-progress --output --progress --version -V -h -o" image_gen_header -
 check "--output" image_gen_header --o
 check "app.bin app.ota.bin sub with blank.bin" image_gen_header -o ""
 check "app.bin sub with blank.bin" image_gen_header -o out.ota.bin ""
 check "flash_remapping image_compress image_copy" image_gen_header --output out.ota.bin app.bin ""
-check "--help --output --version -V -h -o" image_gen_header app.bin image_copy -
-check "--extract --help --json --max-size --version" ota_info --
-check "--extract --help --json --max-size --version -V -h" ota_info -
+check "--help --no-progress --output --progress --version -V -h -o" image_gen_header app.bin image_copy -
+check "--extract --help --json --max-size --no-progress --progress --sha256 --version" ota_info --
+check "--extract --help --json --max-size --no-progress --progress --sha256 --version -V -h" ota_info -
 check "--json" ota_info --j
 check "app.bin app.ota.bin" ota_info --json app
 check "" ota_info --max-size ""

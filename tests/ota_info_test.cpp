@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
+#include <tuple>
 
 #include <nlohmann/json.hpp>
 
@@ -115,16 +117,39 @@ TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
     const std::string label = "tab\there\\\"q\"\xff";
     std::copy(label.begin(), label.end(), image.begin() + 0x100);
     image[0x100 + label.size()] = 0;
-    const std::string& quote = kNameQuote;
-    const std::string file = "we\xc3\xa9rd " + quote + "name" + quote + ".ota.bin";
-    pack(dir, file.substr(0, file.size() - 8), image, "image_copy");
-    RunResult listing = info(dir, {file});
+    pack(dir, "app", image, "image_copy");
+    RunResult listing = info(dir, {"app.ota.bin"});
     EXPECT_EQ(listing.status, 0);
     EXPECT_NE(listing.out.find("label:         \"tab\\x09here\\\\\"q\"\\xff\"\n"), std::string::npos) << listing.out;
-    RunResult json_run = info(dir, {"--json", file});
+    RunResult json_run = info(dir, {"--json", "app.ota.bin"});
     auto json = nlohmann::json::parse(json_run.out);
     EXPECT_EQ(json["label"], "tab\\x09here\\\\\"q\"\\xff");
-    EXPECT_EQ(json["file"], "we\\xc3\\xa9rd " + quote + "name" + quote + ".ota.bin");
+}
+
+// A name comes back as it was typed: in the listing, in messages and, exactly,
+// in JSON, so that a script finds the file by it. A name a terminal would act
+// on is quoted for a shell in text, and in JSON its odd bytes are \udcNN.
+TEST(OtaInfo, NamesComeBackAsTyped) {
+    TempDir dir;
+    const std::string& quote = kNameQuote;
+    const std::string unicode = "固件 we\xc3\xa9rd " + quote + "name" + quote + "\\x.ota.bin";
+    pack(dir, "app", make_image(1000, ""), "image_copy");
+    const Bytes ota = read_file(dir / "app.ota.bin");
+    write_file(dir / unicode, ota);
+    RunResult listing = info(dir, {unicode});
+    EXPECT_TRUE(listing.out.starts_with("file:          " + unicode + "\n")) << listing.out;
+    RunResult json_run = info(dir, {"--json", unicode});
+    std::string name = nlohmann::json::parse(json_run.out)["file"];
+    EXPECT_EQ(name, unicode);
+    EXPECT_TRUE(file_exists(dir / name));
+    EXPECT_EQ(info(dir, {"C:\\fw\\missing.ota.bin"}).err, "ota_info: C:\\fw\\missing.ota.bin: No such file or directory\n");
+    if (!kPosix) return;  // a Windows name is UTF-16: always UTF-8 here
+    const std::string odd = "n\xff" "a\nme.ota.bin";
+    write_file(dir / odd, ota);
+    EXPECT_TRUE(info(dir, {odd}).out.starts_with("file:          'n'$'\\xff''a'$'\\n''me.ota.bin'\n"));
+    EXPECT_TRUE(info(dir, {"--json", odd}).out.starts_with("{\"file\":\"n\\udcffa\\u000ame.ota.bin\",\"valid\":true,"));
+    EXPECT_EQ(info(dir, {"--extract", "", odd}).err, "ota_info: --extract: needs a file name\nTry 'ota_info --help'.\n");
+    EXPECT_EQ(info(dir, {odd + "x"}).err, "ota_info: 'n'$'\\xff''a'$'\\n''me.ota.binx': No such file or directory\n");
 }
 
 TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
@@ -135,8 +160,8 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
         std::string err;  // what standard error starts with
     };
     for (const Case& c : std::vector<Case>{
-             {{}, "ota_info: usage: ota_info [--json] [--max-size SIZE] [--extract RAW] FILE..."},
-             {{"--bogus", "x"}, "ota_info: --bogus: unknown option"},
+             {{}, "ota_info: no FILE given\nTry 'ota_info --help'.\n"},
+             {{"--bogus", "x"}, "ota_info: --bogus: unknown option\nTry 'ota_info --help'.\n"},
              {{"--extract", "x", "a", "b"}, "ota_info: --extract: takes exactly one FILE"},
              {{"--extract"}, "ota_info: --extract: needs a file name"},
              {{"--extract=", "a"}, "ota_info: --extract: needs a file name"},
@@ -152,10 +177,7 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
     for (const char* help : {"--help", "-h"}) {
         RunResult r = info(dir, {help});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out.substr(0, 15), "usage: ota_info");
-        for (const char* option : {"--json", "--max-size", "--extract", "--help", "--version"}) {
-            EXPECT_NE(r.out.find(option), std::string::npos) << option;
-        }
+        EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("ota_info.1", "       "))) << r.out;
     }
     for (const char* version : {"--version", "-V"}) {
         RunResult r = info(dir, {version});
@@ -382,9 +404,108 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
             EXPECT_EQ(named, c.status == 1) << c.limit << "\n" << r.out;
             if (c.status == 2 && (joined || !c.limit.empty())) {
                 EXPECT_EQ(r.err, "ota_info: --max-size: needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not '" +
-                                     c.limit + "'\n");
+                                     c.limit + "'\nTry 'ota_info --help'.\n");
             }
         }
+    }
+}
+
+// With --max-size the report says how full the slot is, in both forms.
+TEST(OtaInfo, SlotHeadroomIsShown) {
+    TempDir dir;
+    pack(dir, "app", make_image(4000, "slot"), "image_copy");  // 4128 bytes
+    struct Case {
+        std::string limit, slot;
+        long long bytes_free;
+    };
+    for (const Case& c : {Case{"5K", "0x1400, 80.6% used, 992 bytes free", 992}, Case{"4128", "0x1020, 100.0% used, 0 bytes free", 0},
+                          Case{"4127", "0x101f, 100.0% used, 1 bytes over", -1}, Case{"2K", "0x800, 201.5% used, 2080 bytes over", -2080},
+                          Case{"0", "0x0, 4128 bytes over", -4128}}) {
+        RunResult listing = info(dir, {"--max-size", c.limit, "app.ota.bin"});
+        EXPECT_NE(listing.out.find("\nslot:          " + c.slot + "\n"), std::string::npos) << listing.out;
+        auto json = nlohmann::json::parse(info(dir, {"--json", "--max-size", c.limit, "app.ota.bin"}).out);
+        EXPECT_EQ(json["bytes_free"].get<long long>(), c.bytes_free) << c.limit;
+    }
+    auto json = nlohmann::json::parse(info(dir, {"--json", "app.ota.bin"}).out);
+    EXPECT_TRUE(json["max_size"].is_null() && json["bytes_free"].is_null());
+    EXPECT_EQ(info(dir, {"app.ota.bin"}).out.find("slot:"), std::string::npos);
+}
+
+// --sha256 gives the digest of the whole file and of the image inside it
+// (decoded, for image_compress); an image that fails its checks has none.
+TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
+    const std::string image_600 = "e179ab353c400e44775e367417a13f414ac07a462194a51dfa59e3c94075b6f7";  // of the sample image
+    struct Case {
+        std::string file, file_sha256, image_sha256;
+    };
+    for (const Case& c : {Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600},
+                          Case{"good-compress.ota.bin", "8b0b3e6bdedd35ba3d181106c48d8cf24807b7b4db1cb24026528048a7afca35", image_600},
+                          Case{"good-empty.ota.bin", "d2770d49e6ac6c25a96466358d874255ad7958c88b7d9f21934d9527b6873bc9",
+                               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+                          Case{"bad-payload-crc.ota.bin", "782f188d61dee3c5ccb98fae2da3813a9eae900c6e5d68aac6e1d02a37af4bf4", ""}}) {
+        auto json = nlohmann::json::parse(run_program(kInfo, {"--json", "--sha256", std::string(TEST_FILES_DIR) + "/" + c.file}).out);
+        EXPECT_EQ(json["file_sha256"], c.file_sha256) << c.file;
+        EXPECT_EQ(json["image_sha256"], c.image_sha256.empty() ? nlohmann::json() : nlohmann::json(c.image_sha256)) << c.file;
+    }
+    SKIP_UNLESS_POSIX("sha256sum");
+    TempDir dir;
+    pack(dir, "app", make_image(3 << 20, "digest"), "image_compress");
+    ASSERT_EQ(info(dir, {"--extract", "app.raw", "app.ota.bin"}).status, 0);
+    RunOptions in_dir;
+    in_dir.cwd = dir.path;
+    RunResult sums = run_program("/usr/bin/sha256sum", {"app.ota.bin", "app.raw"}, in_dir);
+    RunResult listing = info(dir, {"--sha256", "app.ota.bin"});
+    EXPECT_NE(listing.out.find("file_sha256:   " + sums.out.substr(0, 64) + "\nimage_sha256:  " + sums.out.substr(sums.out.find('\n') + 1, 64) + "\n"),
+              std::string::npos)
+        << listing.out << sums.out;
+}
+
+// A run that lasts past a second keeps a status line on standard error when
+// that is a terminal, or when asked, and clears it; standard output is the
+// same either way. Both runs here pause a second and a half midway.
+TEST(Progress, OnATerminalOrWhenAskedOnly) {
+    SKIP_UNLESS_POSIX("pseudo-terminals and FIFOs");
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(1 << 20, "progress"));
+    RunOptions slow_xz;
+    slow_xz.cwd = dir.path;
+    slow_xz.path_env = fake_xz_path(dir, "#!/bin/sh\ns=$(mktemp)\n" + std::string(XZ_PATH) +
+                                             " \"$@\" > \"$s\"\nhead -c 1000 \"$s\"\nsleep 1.5\ntail -c +1001 \"$s\"\nrm -f \"$s\"\n");
+    std::string packed_lines;
+    for (const auto& [terminal, option, shown] : {std::tuple{true, "", true}, std::tuple{false, "", false},
+                                                  std::tuple{false, "--progress", true}, std::tuple{true, "--no-progress", false}}) {
+        RunOptions options = slow_xz;
+        options.stderr_terminal = terminal;
+        std::vector<std::string> args = {"app.bin", "image_compress"};
+        if (*option) args.push_back(option);
+        RunResult r = pack(dir.path, args, options);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (packed_lines.empty()) packed_lines = r.out;
+        EXPECT_EQ(r.out, packed_lines) << option;
+        const bool drawn = r.err.starts_with("\rimage_gen_header: ") && r.err.find("%, ") != std::string::npos &&
+                           r.err.find(" MB/s, ") != std::string::npos && r.err.find(" left") != std::string::npos;
+        EXPECT_EQ(drawn, shown) << terminal << option << r.err;
+        EXPECT_EQ(r.err.empty(), !shown) << r.err;
+        if (shown) {
+            EXPECT_TRUE(r.err.ends_with("\r")) << "cleared";
+        }
+    }
+    const Bytes ota = read_file(dir / "app.ota.bin");
+    make_fifo(dir / "fifo");
+    for (bool terminal : {true, false}) {
+        std::thread writer([&] {
+            std::ofstream out(dir / "fifo", std::ios::binary);
+            out.write(reinterpret_cast<const char*>(ota.data()), 1000).flush();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+            out.write(reinterpret_cast<const char*>(ota.data()) + 1000, static_cast<std::streamsize>(ota.size() - 1000));
+        });
+        RunOptions options;
+        options.stderr_terminal = terminal;
+        RunResult r = info(dir, {"fifo"}, options);
+        writer.join();
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(r.out.starts_with("file:          fifo\n")) << r.out;
+        EXPECT_EQ(r.err.starts_with("\rota_info: ") && r.err.find(" MB/s") != std::string::npos, terminal) << r.err;
     }
 }
 

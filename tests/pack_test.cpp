@@ -166,8 +166,7 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
         RunResult r = pack(dir.path, c.args);
         EXPECT_EQ(r.status, 255) << c.problem;
         EXPECT_EQ(r.out, "input param error\n") << c.problem;
-        EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), "image_gen_header: " + c.problem + "\n");
-        EXPECT_NE(r.err.find("\nusage: image_gen_header [-o OUTPUT] INPUT MODE\n"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err, "image_gen_header: " + c.problem + "\nTry 'image_gen_header --help'.\n");
         EXPECT_EQ(list_dir(dir.path), before) << c.problem;
     }
 }
@@ -180,7 +179,7 @@ TEST(Pack, HelpAndVersion) {
         EXPECT_EQ(r.status, 0) << arg;
         EXPECT_EQ(r.err, "") << arg;
         if (arg == "--help" || arg == "-h") {
-            EXPECT_TRUE(r.out.starts_with("usage: image_gen_header [-o OUTPUT] INPUT MODE\n")) << r.out;
+            EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("image_gen_header.1", "       "))) << r.out;
             for (const char* text : {"image_copy", "image_compress", "flash_remapping", "--output", "image_gen_header(1)"}) {
                 EXPECT_NE(r.out.find(text), std::string::npos) << text;
             }

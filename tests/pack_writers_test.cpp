@@ -50,8 +50,9 @@ TEST(PackWriters, CopyWriterKeepsOrderAndItsFirstFailure) {
     for (int fail_at : {0, 2}) {
         FakeSink sink(fail_at);
         PackFailure failure;
+        Progress progress;
         {
-            std::unique_ptr<PayloadWriter> writer = make_copy_writer(sink, chunks.data());
+            std::unique_ptr<PayloadWriter> writer = make_copy_writer(sink, chunks.data(), progress);
             for (uint8_t n = 1; n <= 4; n++) {
                 uint8_t* buffer = writer->buffer();
                 std::fill(buffer, buffer + 1000, n);
@@ -103,7 +104,9 @@ TEST(PackWriters, XzWriterStopsAtTheFirstSignAndTellsTheFirstFailure) {
         ASSERT_TRUE(input.open(dir / "image.bin", FifoOpen::no_wait, error)) << error;
         FakeSink sink(c.fail_at);
         PackFailure failure;
-        std::unique_ptr<PayloadWriter> writer = make_xz_writer(sink, input, dir / "image.bin", 4096, chunks.data(), failure);
+        Progress progress;
+        std::unique_ptr<PayloadWriter> writer =
+            make_xz_writer(sink, input, dir / "image.bin", 4096, chunks.data(), progress, failure);
         PayloadResult payload;
         writer->finish(4096, 0, payload, failure);
         EXPECT_EQ(failure.kind, c.kind) << c.reason;

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -52,6 +53,41 @@ Bytes read_file(const std::string& path) {
     std::ifstream in(fs_path(path), std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string man_synopsis(const std::string& page, const std::string& indent) {
+    Bytes bytes = read_file(std::string(DOCS_DIR) + "/" + page);
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
+    std::string line, text;
+    bool inside = false;
+    while (std::getline(in, line)) {
+        if (line.starts_with(".SH")) {
+            inside = line == ".SH SYNOPSIS";
+            if (!inside && !text.empty()) break;
+            continue;
+        }
+        if (!inside) continue;
+        if (line == ".br") {
+            text += "\n" + indent;
+            continue;
+        }
+        // A font macro's arguments run together; a quoted one keeps its blanks.
+        std::string words;
+        bool quoted = false;
+        for (size_t i = line.find(' ') + 1; i > 0 && i < line.size(); i++) {
+            if (line[i] == '"') {
+                quoted = !quoted;
+            } else if (line.compare(i, 2, "\\-") == 0) {
+                words += '-';
+                i++;
+            } else if (line[i] != ' ' || quoted) {
+                words += line[i];
+            }
+        }
+        if (!text.empty() && !text.ends_with(indent)) text += ' ';
+        text += words;
+    }
+    return text + "\n";
 }
 
 Bytes read_file_if_any(const std::string& path) { return file_exists(path) ? read_file(path) : Bytes{}; }

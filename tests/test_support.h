@@ -48,6 +48,7 @@ struct RunOptions {
     std::optional<uint64_t> file_size_limit;      // RLIMIT_FSIZE; SIGXFSZ stays at its default
     std::optional<uint64_t> address_space_limit;  // RLIMIT_AS
     bool ignore_sigchld = false;  // the child starts with SIGCHLD ignored, as some parents leave it
+    bool stderr_terminal = false;  // standard error is a pseudo-terminal, read back into `err`
     // Windows only: a console of its own, for console control events.
     bool new_console = false;
 };
@@ -89,6 +90,10 @@ struct TempDir {
 
 // File names here are UTF-8 on every system.
 Bytes read_file(const std::string& path);
+
+// The SYNOPSIS of a man page in docs/ as it reads on screen, each line after
+// `indent` but the first: what --help's usage lines must say.
+std::string man_synopsis(const std::string& page, const std::string& indent);
 // The file's bytes, or none when it does not exist (yet).
 Bytes read_file_if_any(const std::string& path);
 void write_file(const std::string& path, const Bytes& data);

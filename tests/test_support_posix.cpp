@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -17,7 +18,7 @@ namespace {
 
 std::string slurp_fd(int fd) {
     std::string text;
-    lseek(fd, 0, SEEK_SET);
+    lseek(fd, 0, SEEK_SET);  // a pseudo-terminal cannot seek: read as it is
     char chunk[4096];
     ssize_t n;
     while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
@@ -28,10 +29,16 @@ std::string slurp_fd(int fd) {
 
 Running start_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
     FILE* out_file = std::tmpfile();
-    FILE* err_file = std::tmpfile();
+    // Standard error on a pseudo-terminal's far end, or in a file.
+    int terminal = options.stderr_terminal ? posix_openpt(O_RDWR | O_NOCTTY) : -1;
+    if (options.stderr_terminal && (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0)) {
+        throw std::runtime_error("no pseudo-terminal");
+    }
+    FILE* err_file = terminal >= 0 ? fdopen(terminal, "r") : std::tmpfile();
     if (out_file == nullptr || err_file == nullptr) throw std::runtime_error("tmpfile failed");
     int out_fd = fileno(out_file);
     int err_fd = fileno(err_file);
+    const std::string terminal_name = terminal >= 0 ? ptsname(terminal) : "";
 
     std::vector<std::string> argv_strings{program};
     argv_strings.insert(argv_strings.end(), args.begin(), args.end());
@@ -44,6 +51,13 @@ Running start_program(const std::string& program, const std::vector<std::string>
     if (pid == 0) {
         dup2(out_fd, 1);
         dup2(err_fd, 2);
+        if (!terminal_name.empty()) {
+            int fd = open(terminal_name.c_str(), O_RDWR | O_NOCTTY);
+            struct termios raw;  // bytes as written: no "\r" added before "\n"
+            if (fd < 0 || tcgetattr(fd, &raw) != 0 || dup2(fd, 2) < 0) _exit(126);
+            cfmakeraw(&raw);
+            tcsetattr(2, TCSANOW, &raw);
+        }
         if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(126);
         if (!options.stdout_file.empty()) {
             int fd = open(options.stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);

@@ -11,4 +11,4 @@ void say(const std::string& line) {
 
 void diagnose(const char* tool, const std::string& message) { std::fprintf(stderr, "%s: %s\n", tool, message.c_str()); }
 
-std::string about(const std::string& subject, const std::string& reason) { return printable(subject) + ": " + reason; }
+std::string about(const std::string& subject, const std::string& reason) { return shown_name(subject) + ": " + reason; }

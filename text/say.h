@@ -10,5 +10,5 @@ void say(const std::string& line);
 // "TOOL: MESSAGE" on standard error.
 void diagnose(const char* tool, const std::string& message);
 
-// "SUBJECT: REASON" for a diagnostic, the subject (a file name, say) made printable.
+// "SUBJECT: REASON" for a diagnostic, the subject (a file name, say) shown as typed.
 std::string about(const std::string& subject, const std::string& reason);

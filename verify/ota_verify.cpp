@@ -141,6 +141,7 @@ void ota_verify_end(OtaVerify& v, uint64_t file_size) {
     OtaReport& report = v.report;
     auto& problems = report.problems;
     file_size = std::max(file_size, v.fed);
+    report.file_size = file_size;
     if (!report.header_complete) {
         problems.push_back("file is shorter than the 128-byte header");
     } else {

@@ -34,6 +34,7 @@ struct OtaReport {
     std::optional<OtaMode> mode;   // none when the header is short or its flags contradict
     uint32_t payload_size = 0, payload_crc = 0, image_size = 0, image_crc = 0;  // as stored
     OtaComputed computed;
+    uint64_t file_size = 0;             // the whole file's length, as measured
     std::string xz_check;               // the stream's integrity check, image_compress only
     std::vector<std::string> problems;  // empty when every check passes
 
