@@ -15,6 +15,7 @@ needs=(
   "xz-utils command:xz"
   "libgtest-dev header:gtest/gtest.h"
   "liblzma-dev header:lzma.h"
+  "libssl-dev header:openssl/evp.h"
   "nlohmann-json3-dev header:nlohmann/json.hpp"
 )
 
