@@ -12,7 +12,10 @@ set(CMAKE_C_COMPILER ${OTA_CROSS_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${OTA_CROSS_TRIPLET}-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE ${OTA_CROSS_TRIPLET})
 set(CMAKE_CROSSCOMPILING_EMULATOR ${OTA_CROSS_QEMU} -L /)
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OTA_CROSS_DEB_ARCH})  # the .deb's architecture, not the host's
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${OTA_CROSS_DEB_ARCH})
+# pkg-config, which some find modules ask first (OpenSSL's), reads the
+# target's .pc files, not the host's.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${OTA_CROSS_TRIPLET}/pkgconfig:/usr/share/pkgconfig)  # the .deb's architecture, not the host's
 if(OTA_CROSS_PREFIX)
   list(PREPEND CMAKE_PREFIX_PATH ${OTA_CROSS_PREFIX})
 endif()
