@@ -27,9 +27,30 @@ constexpr uint64_t kStreamReadLimit = kOtaHeaderSize + uint64_t{UINT32_MAX} + 1;
 // What a file's reading takes along besides the checks: the digests
 // (--sha256) and the status line.
 struct Reading {
-    Sha256* file_digest = nullptr;  // every byte of the file, which is then read to its end
+    bool digests = false;
+    Sha256 file_digest;   // every byte of the file, which is then read to its end
+    Sha256 image_digest;  // the image, as the checks find it
     Progress progress;
 };
+
+bool begin_reading(const InfoOptions& options, const InputFile& in, Reading& reading, std::string& error) {
+    reading.digests = options.sha256;
+    if (reading.digests && !(reading.file_digest.begin(error) && reading.image_digest.begin(error))) return false;
+    const uint64_t total = in.stamp().kind == FileKind::regular ? in.stamp().size : 0;
+    reading.progress.start(progress_shown(options.progress, stderr_is_terminal()), "ota_info", total);
+    return true;
+}
+
+// The digests for the report: the file's only when every byte of it was
+// read (not a stream cut short at the read limit), the image's only for an
+// image that passed every check.
+void end_digests(Reading& reading, bool whole, const OtaReport& report, ReportExtras& extras) {
+    extras.sha256 = reading.digests;
+    if (!reading.digests) return;
+    auto file = reading.file_digest.finish(), image = reading.image_digest.finish();
+    if (whole) extras.file_sha256 = hex_bytes(file.data(), file.size());
+    if (report.valid()) extras.image_sha256 = hex_bytes(image.data(), image.size());
+}
 
 // Feeds the file to the checks and measures it. A regular file is its size,
 // which must match what was read and hold still until the end; a stream
@@ -42,7 +63,7 @@ bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, Re
     bool ended = false;
     for (;;) {
         uint64_t wanted = ota_verify_wanted(verify);
-        if (wanted == 0 && (regular ? !reading.file_digest : total >= kStreamReadLimit)) break;
+        if (wanted == 0 && (regular ? !reading.digests : total >= kStreamReadLimit)) break;
         size_t got;
         size_t size = wanted > 0 ? static_cast<size_t>(std::min<uint64_t>(wanted, chunk.size())) : chunk.size();
         if (!in.read_up_to(chunk.data(), size, got, error)) return false;
@@ -51,7 +72,7 @@ bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, Re
             break;
         }
         ota_verify_feed(verify, chunk.data(), got);  // past what is wanted, only counted
-        if (reading.file_digest) reading.file_digest->update(chunk.data(), got);
+        if (reading.digests) reading.file_digest.update(chunk.data(), got);
         total += got;
         reading.progress.update(total);
     }
@@ -95,25 +116,19 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
     if (options.extract && !extraction.begin(*options.extract, in, subject, error)) {
         return {info_complain(subject, error), false};
     }
-    Sha256 file_digest, image_digest;
-    if (options.sha256 && !(file_digest.begin(error) && image_digest.begin(error))) {
-        return unreadable(options, file, error, report_to);
-    }
+    Reading reading;
+    if (!begin_reading(options, in, reading, error)) return unreadable(options, file, error, report_to);
     ByteSink sink;
-    if (options.extract || options.sha256) {
+    if (options.extract || reading.digests) {
         sink = [&](const uint8_t* data, size_t size) {
             if (options.extract) extraction.write(data, size);
-            if (options.sha256) image_digest.update(data, size);
+            if (reading.digests) reading.image_digest.update(data, size);
         };
     }
     OtaVerifyLimits limits;
     limits.max_file_size = options.max_size;
     OtaVerify verify;
     ota_verify_begin(verify, limits, sink);
-    Reading reading;
-    reading.file_digest = options.sha256 ? &file_digest : nullptr;
-    const uint64_t total = in.stamp().kind == FileKind::regular ? in.stamp().size : 0;
-    reading.progress.start(progress_shown(options.progress, stderr_is_terminal()), "ota_info", total);
     uint64_t file_size = 0;
     bool whole = false;
     const bool read = feed_file(in, verify, chunk, reading, file_size, whole, error);
@@ -124,18 +139,7 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
     const OtaReport& report = verify.report;
     ReportExtras extras;
     extras.max_size = options.max_size;
-    extras.sha256 = options.sha256;
-    if (options.sha256) {
-        // A stream cut short at the read limit has no digest of its whole; the
-        // image's is given only for an image that passed every check.
-        auto digest = [](Sha256& sha) {
-            auto bytes = sha.finish();
-            return hex_bytes(bytes.data(), bytes.size());
-        };
-        std::string file_hex = digest(file_digest), image_hex = digest(image_digest);
-        if (whole) extras.file_sha256 = file_hex;
-        if (report.valid()) extras.image_sha256 = image_hex;
-    }
+    end_digests(reading, whole, report, extras);
     if (!options.json && listed_before) std::fputs("\n", report_to);
     std::string text = options.json ? ota_json(file, report, extras) : ota_listing(file, report, extras);
     std::fputs(text.c_str(), report_to);

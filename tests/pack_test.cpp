@@ -145,6 +145,7 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"app.bin", "IMAGE_COPY"}, "unknown mode 'IMAGE_COPY' (did you mean image_copy?)"},
              {{"app.bin", "image-compres"}, "unknown mode 'image-compres' (did you mean image_compress?)"},
              {{"app.bin", ""}, "unknown mode '' (MODE is image_copy, image_compress or flash_remapping)"},
+             {{"app.bin", "it's\ncopy\x1b"}, "unknown mode 'it'\\''s'$'\\n''copy'$'\\x1b' (MODE is image_copy, image_compress or flash_remapping)"},
              {{"app.bin"}, "MODE is missing after INPUT 'app.bin'"},
              {{}, "INPUT and MODE are missing"},
              {{"image_copy", "app.bin"}, "the arguments are swapped: INPUT comes first, then MODE ('image_copy')"},
