@@ -132,7 +132,7 @@ TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
 TEST(OtaInfo, NamesComeBackAsTyped) {
     TempDir dir;
     const std::string& quote = kNameQuote;
-    const std::string unicode = "固件 we\xc3\xa9rd " + quote + "name" + quote + "\\x.ota.bin";
+    const std::string unicode = "固件 we\xc3\xa9rd " + quote + "name" + quote + ".ota.bin";
     pack(dir, "app", make_image(1000, ""), "image_copy");
     const Bytes ota = read_file(dir / "app.ota.bin");
     write_file(dir / unicode, ota);
