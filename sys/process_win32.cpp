@@ -6,11 +6,10 @@
 
 #include <shellapi.h>  // after windows.h, which it needs
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "sys/signals.h"
+#include "sys/signals_win32.h"
 #include "sys/win32_text.h"
 
 namespace {
@@ -18,12 +17,6 @@ namespace {
 // The arguments in UTF-8, for as long as the tool runs.
 std::vector<std::string> g_arguments;
 std::vector<char*> g_argv;
-
-// The console's own output code page, given back at exit: the console
-// outlives the tool.
-UINT g_console_code_page = 0;
-
-void restore_console_code_page() { SetConsoleOutputCP(g_console_code_page); }
 
 }  // namespace
 
@@ -40,10 +33,7 @@ void process_setup(int& argc, char**& argv) {
     cleanup_install_handlers();
     // Names and messages are UTF-8: the console shows them as such. Written
     // elsewhere (a file, a pipe), the bytes are UTF-8 already.
-    g_console_code_page = GetConsoleOutputCP();
-    if (g_console_code_page != 0 && g_console_code_page != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
-        std::atexit(restore_console_code_page);
-    }
+    console_use_utf8();
 
     int count = 0;
     wchar_t** wide_argv = CommandLineToArgvW(GetCommandLineW(), &count);

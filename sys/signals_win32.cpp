@@ -25,6 +25,11 @@ struct Lock {
 } g_lock;
 wchar_t* g_file = nullptr;
 HANDLE g_child = nullptr;
+UINT g_console_code_page = 0;  // the console's own, while ours is UTF-8
+
+void restore_console_code_page() {
+    if (g_console_code_page != 0) SetConsoleOutputCP(g_console_code_page);
+}
 
 BOOL WINAPI undo_and_end(DWORD) {
     EnterCriticalSection(&g_lock.section);  // held until the end: the run goes no further
@@ -33,6 +38,7 @@ BOOL WINAPI undo_and_end(DWORD) {
         WaitForSingleObject(g_child, INFINITE);
     }
     if (g_file != nullptr) DeleteFileW(g_file);
+    restore_console_code_page();
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
 }
@@ -41,6 +47,13 @@ BOOL WINAPI undo_and_end(DWORD) {
 
 void cleanup_install_handlers() {
     SetConsoleCtrlHandler(undo_and_end, TRUE);
+}
+
+void console_use_utf8() {
+    const UINT own = GetConsoleOutputCP();  // 0: no console
+    if (own == 0 || own == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+    g_console_code_page = own;
+    std::atexit(restore_console_code_page);
 }
 
 static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 16);
