@@ -29,3 +29,8 @@ xz_tarball() {
   echo "bc00ae7258956c018c7b5a18e2a6890cbc6cabbf4e0838592b67d697c47212b2  $tarball" | sha256sum -c - >&2
   echo "$tarball"
 }
+
+# The version CMakeLists.txt gives the project, which every artifact carries.
+project_version() {
+  sed -n 's/^project(image_gen_header VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt
+}

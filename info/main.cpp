@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "format/hex.h"
 #include "info/extraction.h"
 #include "info/options.h"
-#include "format/hex.h"
 #include "info/report_print.h"
 #include "sys/file_io.h"
 #include "sys/process.h"

@@ -21,7 +21,7 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
 fi
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
-version=$(sed -n 's/^project(image_gen_header VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+version=$(project_version)
 name=image-gen-header-$version
 
 scripts/install_deps.sh

@@ -38,15 +38,21 @@ bool safe_as_typed(const std::string& name) {
     return !name.empty();
 }
 
-void append_escaped(std::string& out, unsigned char byte) {
+// \xNN, the one escape of a byte in text.
+void append_hex_escape(std::string& out, unsigned char byte) {
     char text[5];
+    std::snprintf(text, sizeof text, "\\x%02x", byte);
+    out += text;
+}
+
+// A byte in $'...': the usual letters for the common controls, else \xNN.
+void append_escaped(std::string& out, unsigned char byte) {
     switch (byte) {
         case '\n': out += "\\n"; return;
         case '\t': out += "\\t"; return;
         case '\r': out += "\\r"; return;
     }
-    std::snprintf(text, sizeof text, "\\x%02x", byte);
-    out += text;
+    append_hex_escape(out, byte);
 }
 
 // Quoted runs of what may be shown, $'...' runs of what may not.
@@ -89,9 +95,7 @@ std::string printable(const std::string& bytes) {
         } else if (c >= 0x20 && c < 0x7F) {
             text += static_cast<char>(c);
         } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            text += escaped;
+            append_hex_escape(text, c);
         }
     }
     return text;
