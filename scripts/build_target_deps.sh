@@ -3,9 +3,9 @@
 # packages cannot serve: liblzma.a (and xz, xz.exe on Windows) from an XZ
 # Utils source tarball, the same release as the host's xz so that both give
 # the same streams; GoogleTest from Debian's source package, for the tests;
-# and the nlohmann/json headers beside them. TOOLCHAIN is one of cmake/*.cmake:
-# the Windows build (mingw-w64-x86_64.cmake) and s390x (linux-s390x.cmake,
-# whose Debian liblzma is a release behind the host's) use it.
+# and the nlohmann/json headers beside them. The Windows build uses it
+# (TOOLCHAIN cmake/mingw-w64-x86_64.cmake); the Linux targets have Debian's
+# packages, unpacked into a sysroot (scripts/cross_deps.sh).
 # Usage: scripts/build_target_deps.sh TOOLCHAIN XZ_TARBALL PREFIX
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 TOOLCHAIN XZ_TARBALL PREFIX" >&2; exit 2; }

@@ -21,7 +21,7 @@ std::filesystem::path fs_path(const std::string& utf8) {
 }  // namespace
 
 bool under_qemu() {
-    static const bool qemu = std::getenv("OTA_TEST_QEMU") != nullptr;
+    static const bool qemu = std::getenv("QEMU_LD_PREFIX") != nullptr;
     return qemu;
 }
 

@@ -31,7 +31,7 @@ constexpr bool kAddressSanitizer = false;
     if (!kPosix) GTEST_SKIP() << "needs " needs ", which this Windows build lacks"
 
 // Whether the tests run under qemu-user, on a host of another architecture:
-// CTest says so for a cross build (OTA_TEST_QEMU). What qemu serves in the
+// CTest says so for a cross build (QEMU_LD_PREFIX). What qemu serves in the
 // system's place (its own /proc/cpuinfo, its own address space) can make a
 // test meaningless there; such a test skips, saying why, there only.
 bool under_qemu();

@@ -66,9 +66,6 @@ Running start_program(const std::string& program, const std::vector<std::string>
         if (options.close_stdout) close(1);
         if (options.ignore_sigchld) signal(SIGCHLD, SIG_IGN);
         if (options.path_env) setenv("PATH", options.path_env->c_str(), 1);
-        // A built tool of another architecture starts under qemu through
-        // binfmt_misc: with the multiarch root, as the test itself runs.
-        if (under_qemu()) setenv("QEMU_LD_PREFIX", "/", 1);
         for (const std::string& setting : options.env) putenv(const_cast<char*>(setting.c_str()));
         if (options.file_size_limit) {
             struct rlimit limit = {*options.file_size_limit, *options.file_size_limit};
