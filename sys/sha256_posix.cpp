@@ -2,15 +2,14 @@
 
 #include <openssl/evp.h>
 
-#include <type_traits>
-
-#ifdef OTA_LIBCRYPTO_SONAME
 #include <dlfcn.h>
-#endif
+
+#include <type_traits>
 
 namespace {
 
-// The calls a digest makes, with libcrypto's own types.
+// The calls a digest makes, with libcrypto's own types (the package's
+// dependency on libcrypto is reckoned from them: cmake/LibcryptoDepends.cmake).
 struct Libcrypto {
     decltype(&EVP_MD_CTX_new) ctx_new;
     decltype(&EVP_MD_CTX_free) ctx_free;
@@ -20,7 +19,6 @@ struct Libcrypto {
     decltype(&EVP_DigestFinal_ex) final;
 };
 
-#ifdef OTA_LIBCRYPTO_SONAME
 // The shared libcrypto is loaded on the first digest, not at start: loading
 // it costs every run about 3 ms, which a run without --sha256 need not pay.
 const Libcrypto* libcrypto(std::string& error) {
@@ -44,14 +42,6 @@ const Libcrypto* libcrypto(std::string& error) {
     if (loaded == nullptr) error = "SHA-256 cannot be computed: " OTA_LIBCRYPTO_SONAME " cannot be loaded";
     return loaded;
 }
-#else
-// A static libcrypto: linked in, nothing to load.
-const Libcrypto* libcrypto(std::string&) {
-    static const Libcrypto linked = {&EVP_MD_CTX_new, &EVP_MD_CTX_free, &EVP_sha256,
-                                     &EVP_DigestInit_ex, &EVP_DigestUpdate, &EVP_DigestFinal_ex};
-    return &linked;
-}
-#endif
 
 }  // namespace
 
