@@ -4,12 +4,43 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 root=$PWD
 
-# The Linux tools in build/, built if a stage runs before the test stage did.
+# The Linux tools in build/, built (again) from this checkout: a stage tests
+# what it built, never what an earlier run left.
 linux_tools() {
   scripts/install_deps.sh
-  [ -x build/image_gen_header ] && [ -x build/ota_info ] && return
   cmake --preset default > /dev/null
   cmake --build --preset default
+}
+
+# The build of the tools for ARCH (arm64, armhf, s390x) in build-linux-ARCH,
+# built (again) from this checkout against its sysroot.
+cross_tools() {
+  scripts/cross_deps.sh "$1"
+  cmake --preset "linux-$1" > /dev/null
+  cmake --build --preset "linux-$1"
+}
+
+# The Windows build in build-windows, built (again) from this checkout, and
+# what it needs: mingw-w64, Wine, and liblzma, xz.exe and GoogleTest
+# cross-built from the XZ Utils release the Linux xz comes from.
+windows_tools() {
+  scripts/install_deps.sh
+  scripts/install_packages.sh --no-install-recommends g++-mingw-w64-x86-64 mingw-w64-tools wine wine64 unzip
+  export OTA_WINDOWS_PREFIX=$root/build-windows-deps
+  [ -e "$OTA_WINDOWS_PREFIX/lib/liblzma.a" ] ||
+    scripts/build_target_deps.sh cmake/mingw-w64-x86_64.cmake "$(xz_tarball)" "$OTA_WINDOWS_PREFIX"
+  cmake --preset windows > /dev/null
+  cmake --build --preset windows
+}
+
+# qemu-user's binfmt_misc entries, which the cross builds' tests need to
+# start a built tool, are the host's setup, made once by scripts/setup_host.sh.
+need_binfmt() {
+  local entry
+  for entry in aarch64 arm s390x; do
+    [ -e "/proc/sys/fs/binfmt_misc/qemu-$entry" ] ||
+      { echo "qemu-user is not registered for $entry programs: run scripts/setup_host.sh first" >&2; return 1; }
+  done
 }
 
 # The XZ Utils release the Linux xz comes from, for the targets that build
