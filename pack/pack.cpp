@@ -219,10 +219,18 @@ int pack(int argc, char** argv) {
         case PackArgs::Action::usage_failure: return usage_failure(args.problem);
         case PackArgs::Action::pack: break;
     }
+    // An input that is no file to pack is refused as what it is, before any
+    // line describes it and before an output name is formed from it. It is
+    // measured, not opened: opening a FIFO would wake its writer.
+    FileStamp kind;
+    std::string ignored;  // a name that cannot be measured fails when it is opened
+    if (path_stamp(args.input, true, kind, ignored) && kind.kind != FileKind::regular) {
+        return fail(PackFailureKind::file_read, args.input, file_kind_name(kind.kind));
+    }
+    if (!args.output_given && !pack_derive_output(args)) return usage_failure(args.problem);
     if (args.output_given && output_is_input(args)) {
         return usage_failure("OUTPUT " + single_quoted(args.output) + " is the input file");
     }
-    for (const std::string& warning : args.warnings) diagnose(kTool, warning);
     Run run;
     run.header.mode = args.mode;
     run.input_path = args.input;

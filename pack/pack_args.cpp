@@ -36,6 +36,28 @@ std::string unknown_mode(const std::string& keyword) {
     return "unknown mode " + single_quoted(keyword) + " (MODE is " + ota_mode_list() + ")";
 }
 
+// ARG as a shell reads it back: as it is when every character is one a
+// shell takes literally, else quoted.
+std::string shell_word(const std::string& arg) {
+    const char* literal = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_./+:@%,=-";
+    return !arg.empty() && arg.find_first_not_of(literal) == std::string::npos ? arg : single_quoted(arg);
+}
+
+// Arguments past MODE, named; one of them, with no -o, is most likely the
+// output named last, so the command that names it is shown.
+std::string extra_arguments(const std::vector<std::string>& positional, bool output_given) {
+    std::string problem = positional.size() == 3 ? "extra argument" : "extra arguments";
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "..." + string.
+    for (size_t i = 2; i < positional.size(); i++) problem.append(" ").append(single_quoted(positional[i]));
+    problem += " after MODE";
+    if (positional.size() == 3 && !output_given) {
+        problem.append("; an output is named with -o: image_gen_header -o ").append(shell_word(positional[2]));
+        problem.append(positional[0].starts_with("-") ? " -- " : " ").append(shell_word(positional[0]));
+        problem.append(" ").append(positional[1]);
+    }
+    return problem;
+}
+
 PackArgs failure(PackArgs args, const std::string& problem) {
     args.action = PackArgs::Action::usage_failure;
     args.problem = problem;
@@ -105,23 +127,37 @@ PackArgs pack_parse_args(int argc, char** argv) {
         return failure(args, "the arguments are swapped: INPUT comes first, then MODE (" + single_quoted(positional[0]) + ")");
     }
     if (!mode) return failure(args, unknown_mode(positional[1]));
+    if (positional.size() > 2) return failure(args, extra_arguments(positional, output.has_value()));
     args.input = positional[0];
     args.mode = *mode;
-    const std::string_view separators = path_separators(host_path_style());
-    size_t separator = args.input.size() < 4 ? std::string::npos : args.input.find_first_of(separators, args.input.size() - 4);
     if (output) {
         args.output = *output;
         args.output_given = true;
-    } else if (args.input.size() < 4) {
-        return failure(args, "the INPUT name " + single_quoted(args.input) +
-                                 " is too short to form the output name, which drops its last 4 bytes; name it with -o");
-    } else if (separator != std::string::npos) {
-        return failure(args, "the output name would leave INPUT's directory: dropping the last 4 bytes of " +
-                                 single_quoted(args.input) + " reaches past a '" + args.input[separator] + "'; name it with -o");
-    } else {
-        args.output = ota_output_name(args.input);
     }
-    for (size_t i = 2; i < positional.size(); i++) args.warnings.push_back("ignoring extra argument " + single_quoted(positional[i]));
     args.action = PackArgs::Action::pack;
     return args;
+}
+
+bool pack_derive_output(PackArgs& args) {
+    const std::string& input = args.input;
+    const std::string_view separators = path_separators(host_path_style());
+    size_t separator = input.size() < 4 ? std::string::npos : input.find_first_of(separators, input.size() - 4);
+    if (input.size() < 4) {
+        args.problem = "the INPUT name " + single_quoted(input) +
+                       " is too short to form the output name, which drops its last 4 bytes; name it with -o";
+        return false;
+    }
+    if (separator != std::string::npos) {
+        args.problem = "the output name would leave INPUT's directory: dropping the last 4 bytes of " + single_quoted(input) +
+                       " reaches past a '" + input[separator] + "'; name it with -o";
+        return false;
+    }
+    // The cut must fall between characters: half of one is no name to write.
+    if ((static_cast<unsigned char>(input[input.size() - 4]) & 0xC0) == 0x80) {
+        args.problem = "the output name would end in half a character: dropping the last 4 bytes of " + single_quoted(input) +
+                       " cuts one in two; name it with -o";
+        return false;
+    }
+    args.output = ota_output_name(input);
+    return true;
 }

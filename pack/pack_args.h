@@ -17,7 +17,6 @@ struct PackArgs {
     bool output_given = false;           // by -o
     ProgressChoice progress = ProgressChoice::automatic;  // --progress, --no-progress
     std::string problem;                 // for a usage failure: what is wrong, naming the argument
-    std::vector<std::string> warnings;   // arguments past MODE that are ignored
 };
 
 // Reads the arguments. Options (-o OUTPUT, -oOUTPUT, --output OUTPUT,
@@ -27,8 +26,16 @@ struct PackArgs {
 // begins with, so names such as "-x.bin" work as they always have; any other
 // that begins with '-' and is no option is an unknown option. OUTPUT cannot
 // be standard output: the header is written last. --help and --version act
-// only alone.
+// only alone. An argument past MODE is refused: it is most often an output
+// named last, which would otherwise be silently not written. The output
+// name, unless -o gives it, is derived apart (pack_derive_output), once the
+// input is known to be a file.
 PackArgs pack_parse_args(int argc, char** argv);
+
+// Sets OUTPUT from INPUT's name (ota_output_name), or fills `problem` and
+// returns false when none can be formed: a name too short, one whose cut
+// would reach into its directory or fall inside a UTF-8 character.
+bool pack_derive_output(PackArgs& args);
 
 // The output name: the input path less its last four bytes, then ".ota.bin".
 std::string ota_output_name(const std::string& input_path);

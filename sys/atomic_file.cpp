@@ -45,7 +45,8 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
     }
     name_ = parts.name;
 
-    // The file it replaces gives its permission bits; a new file gets the usual ones.
+    // The user's own file it replaces gives its permission bits; a new file,
+    // or one that replaces a link or someone else's file, gets the usual ones.
     FileStamp replaced;
     switch (dir_.stamp(name_, replaced, error)) {
         case Directory::Found::failed: return false;
@@ -59,7 +60,7 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
                 error = "not a regular file";
                 return false;
             }
-            permissions_ = replaced.permissions;
+            permissions_ = dir_.own_regular_file(name_) ? replaced.permissions : new_file_permissions();
             break;
     }
 

@@ -43,8 +43,9 @@ public:
     // Which step of the commit failed: the file's own (its data never made
     // it whole) or the rename (the file was whole, its name not free).
     enum class Commit { done, write_failed, rename_failed };
-    // Syncs the file, gives it its final permission bits (those of the file
-    // it replaces, or a new file's), closes it and renames it over the name.
+    // Syncs the file, gives it its final permission bits (those of the
+    // user's own file it replaces, or a new file's), closes it and renames
+    // it over the name.
     // On failure the temporary file is removed and the name left as it was.
     Commit commit(std::string& error);
 

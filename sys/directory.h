@@ -25,6 +25,12 @@ public:
     // free or a link that points nowhere.
     Found stamp(const std::string& name, FileStamp& stamp, std::string& error) const;
 
+    // Whether NAME is a regular file of the user who runs the tool, named
+    // itself, not through a link: only such a file gives its permission bits
+    // to the file that replaces it. A link's target, or a file a neighbour
+    // planted in a shared directory (a world-writable one, say), must not.
+    bool own_regular_file(const std::string& name) const;
+
     enum class Made { made, exists, failed };
     // Creates NAME, which must not exist yet, for writing, private to its
     // owner (0600); `exists` when the name is taken.

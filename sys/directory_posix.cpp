@@ -61,6 +61,11 @@ Directory::Found Directory::stamp(const std::string& name, FileStamp& stamp, std
     return Found::yes;
 }
 
+bool Directory::own_regular_file(const std::string& name) const {
+    struct stat st;
+    return fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
+}
+
 Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {
     fd = Descriptor(openat(fd_.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (fd.is_open()) return Made::made;

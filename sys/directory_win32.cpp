@@ -37,6 +37,10 @@ Directory::Found Directory::stamp(const std::string& name, FileStamp& stamp, std
     return measured ? Found::yes : Found::failed;
 }
 
+// Windows has no permission bits to give: a new file takes its folder's
+// inherited access, whatever it replaces, so nothing is kept.
+bool Directory::own_regular_file(const std::string&) const { return false; }
+
 Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {
     // Shared for deletion, so that a console event can remove it while it is open.
     HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,

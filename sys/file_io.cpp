@@ -38,6 +38,17 @@ bool write_all(int fd, const uint8_t* data, size_t size, std::string& error) {
 
 bool same_file(const FileStamp& a, const FileStamp& b) { return a.device == b.device && a.inode == b.inode; }
 
+const char* file_kind_name(FileKind kind) {
+    switch (kind) {
+        case FileKind::regular: return "a regular file";
+        case FileKind::directory: return "Is a directory";
+        case FileKind::fifo: return "is a FIFO, not a regular file";
+        case FileKind::device: return "is a device, not a regular file";
+        case FileKind::other: break;
+    }
+    return "not a regular file";
+}
+
 bool InputFile::read_up_to(uint8_t* data, size_t size, size_t& done, std::string& error) {
     return ::read_up_to(fd_.get(), data, size, done, error);
 }

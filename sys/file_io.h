@@ -17,7 +17,9 @@ constexpr size_t kChunkSize = size_t{1} << 20;
 // The way this host's paths name folders.
 PathStyle host_path_style();
 
-enum class FileKind { regular, directory, other };
+enum class FileKind { regular, directory, fifo, device, other };
+// What a file that is not a regular file is, for a message: "is a directory".
+const char* file_kind_name(FileKind kind);
 
 // What a file was when it was measured: which file, its kind, size, times
 // and permission bits (none on Windows).

@@ -31,7 +31,11 @@ FileStamp stamp_of(const struct stat& st) {
     FileStamp stamp;
     stamp.device = static_cast<uint64_t>(st.st_dev);
     stamp.inode = static_cast<uint64_t>(st.st_ino);
-    stamp.kind = S_ISREG(st.st_mode) ? FileKind::regular : S_ISDIR(st.st_mode) ? FileKind::directory : FileKind::other;
+    stamp.kind = S_ISREG(st.st_mode)                          ? FileKind::regular
+                 : S_ISDIR(st.st_mode)                        ? FileKind::directory
+                 : S_ISFIFO(st.st_mode)                       ? FileKind::fifo
+                 : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? FileKind::device
+                                                              : FileKind::other;
     stamp.size = static_cast<uint64_t>(st.st_size);
     // The modification and status change times, to the nanosecond where the
     // system keeps them.

@@ -17,9 +17,11 @@ public:
 
     // Starts a digest; false, with the library's reason, when it cannot.
     bool begin(std::string& error);
+    // Adds bytes; a part the library fails on is remembered, and told by finish.
     void update(const uint8_t* data, size_t size);
-    // The digest of everything given since begin.
-    std::array<uint8_t, 32> finish();
+    // The digest of everything given since begin; false, with the reason,
+    // when the library failed on any of it (no digest is better than a wrong one).
+    bool finish(std::array<uint8_t, 32>& digest, std::string& error);
 
 private:
     struct State;  // the library's context, defined by each platform's file

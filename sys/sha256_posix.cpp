@@ -48,6 +48,7 @@ const Libcrypto* libcrypto(std::string& error) {
 struct Sha256::State {
     const Libcrypto* calls = nullptr;
     EVP_MD_CTX* context = nullptr;
+    bool failed = false;  // an update the library refused
     ~State() {
         if (context) calls->ctx_free(context);
     }
@@ -68,12 +69,14 @@ bool Sha256::begin(std::string& error) {
     return false;
 }
 
-void Sha256::update(const uint8_t* data, size_t size) { state_->calls->update(state_->context, data, size); }
+void Sha256::update(const uint8_t* data, size_t size) {
+    if (!state_->failed && state_->calls->update(state_->context, data, size) != 1) state_->failed = true;
+}
 
-std::array<uint8_t, 32> Sha256::finish() {
-    std::array<uint8_t, 32> digest{};
+bool Sha256::finish(std::array<uint8_t, 32>& digest, std::string& error) {
     unsigned int size = 0;
-    state_->calls->final(state_->context, digest.data(), &size);
+    const bool done = !state_->failed && state_->calls->final(state_->context, digest.data(), &size) == 1 && size == digest.size();
     state_.reset();
-    return digest;
+    if (!done) error = "SHA-256 cannot be computed: libcrypto failed on the digest";
+    return done;
 }

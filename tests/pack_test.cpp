@@ -113,7 +113,9 @@ TEST(Pack, AnyFileNameWorksInEveryMode) {
     EXPECT_GT((deep + "/image.bin").size(), 251u);
 }
 
-TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
+// A run over a larger earlier file leaves nothing of it; a run with an
+// argument too many (an output named last) leaves the file as it was.
+TEST(Pack, RerunTruncatesAndExtraArgumentsTouchNothing) {
     TempDir dir;
     write_file(dir / "app.bin", make_image(5000, "old"));
     ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
@@ -122,9 +124,10 @@ TEST(Pack, RerunTruncatesAndIgnoresExtraArguments) {
     ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
     Bytes first = read_file(dir / "app.ota.bin");
     EXPECT_EQ(first.size(), 1028u);
+    write_file(dir / "app.bin", make_image(700, "newer"));
     RunResult r = pack(dir.path, {"app.bin", "image_copy", "image_compress", "extra"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, raw_image_lines(image));
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, "input param error\n");
     EXPECT_EQ(read_file(dir / "app.ota.bin"), first);
 }
 
@@ -152,6 +155,7 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"abc", "image_copy"}, "the INPUT name 'abc' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
              {{"", "image_copy"}, "the INPUT name '' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
              {{"out/fw", "image_copy"}, "the output name would leave INPUT's directory: dropping the last 4 bytes of 'out/fw' reaches past a '/'" + suggest_o},
+             {{"\xC3\xA9" "abc", "image_copy"}, "the output name would end in half a character: dropping the last 4 bytes of '\xC3\xA9" "abc' cuts one in two" + suggest_o},
              {{"app.bin", "image_copy", "-z"}, "unknown option '-z'"},
              {{"--verbose", "app.bin", "image_copy"}, "unknown option '--verbose'"},
              {{"-o", "a.ota", "-ob.ota", "app.bin", "image_copy"}, "OUTPUT is given twice ('a.ota' and 'b.ota')"},
@@ -162,6 +166,12 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"-o", "app.bin", "app.bin", "image_copy"}, "OUTPUT 'app.bin' is the input file"},
              {{"--help", "app.bin"}, "option --help goes alone"},
              {{"app.bin", "image_copy", "--version"}, "option --version goes alone"},
+             // An output named last is refused, with the command that names it.
+             {{"app.bin", "image_compress", "release/fw 1.ota.bin"}, "extra argument 'release/fw 1.ota.bin' after MODE; "
+              "an output is named with -o: image_gen_header -o 'release/fw 1.ota.bin' app.bin image_compress"},
+             {{"--", "-o", "image_copy", "x.bin"}, "extra argument 'x.bin' after MODE; "
+              "an output is named with -o: image_gen_header -o x.bin -- -o image_copy"},
+             {{"-o", "a.ota", "app.bin", "image_copy", "x", "y"}, "extra arguments 'x' 'y' after MODE"},
          }) {
         std::vector<std::string> before = list_dir(dir.path);
         RunResult r = pack(dir.path, c.args);
@@ -197,7 +207,7 @@ TEST(Pack, HelpAndVersion) {
 }
 
 // -o names the OTA file, with every promise of the derived name; any INPUT
-// name then works. An argument past MODE is ignored with a warning.
+// name then works.
 TEST(Pack, OutputOption) {
     struct Case {
         std::vector<std::string> args;
@@ -214,7 +224,6 @@ TEST(Pack, OutputOption) {
              {{"-o", "abc.ota", "abc", "image_copy"}, "abc.ota"},
              {{"-o", "in.ota", "out/in", "image_copy"}, "in.ota"},
              {{"-o", "link.ota", "app.bin", "image_copy"}, "link.ota"},
-             {{"app.bin", "image_copy", "x"}, "app.ota.bin", "image_gen_header: ignoring extra argument 'x'\n"},
          }) {
         if (!kSymlinks && c.output == "link.ota") continue;
         TempDir dir;
@@ -294,7 +303,9 @@ TEST(Pack, OutputThatCannotBeCreated) {
     }
 }
 
-// Whatever its stat size says, only a regular file's size tells its content.
+// An input that is no regular file is refused as what it is, before any
+// line describes it or an output name is formed from it; a /proc file,
+// regular but larger than its size says, fails once it is read.
 TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
     SKIP_UNLESS_POSIX("FIFOs, /dev and /proc");
     TempDir dir;
@@ -304,14 +315,19 @@ TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
         std::string name = std::string(std::strrchr(target, '/') + 1) + ".bin";
         std::filesystem::create_symlink(target, dir / name);
     }
-    for (const std::string name : {"fifo.bin", "dir.bin", "zero.bin", "cpuinfo.bin", "sys.bin"}) {
-        RunResult r = pack(dir.path, {name, "image_copy"});
-        EXPECT_EQ(r.status, 255) << name;
-        EXPECT_EQ(r.out, "image size:" + hex32(static_cast<uint32_t>(stat_size(dir / name))) + "\nfile read error\n") << name;
-        std::string reason = name == "cpuinfo.bin" ? "file holds more than its size says" : "not a regular file";
-        EXPECT_EQ(r.err, "image_gen_header: " + name + ": " + reason + "\n");
-        EXPECT_FALSE(file_exists(dir / (name.substr(0, name.size() - 4) + ".ota.bin"))) << name;
+    struct Case {
+        std::string name, reason;
+    };
+    for (const Case& c : {Case{"fifo.bin", "is a FIFO, not a regular file"}, Case{"dir.bin", "Is a directory"},
+                          Case{"dir.bin/", "Is a directory"}, Case{"zero.bin", "is a device, not a regular file"},
+                          Case{"sys.bin", "Is a directory"}, Case{"cpuinfo.bin", "file holds more than its size says"}}) {
+        RunResult r = pack(dir.path, {c.name, "image_copy"});
+        EXPECT_EQ(r.status, 255) << c.name;
+        const std::string size_line = c.name == "cpuinfo.bin" ? "image size:0x0\n" : "";
+        EXPECT_EQ(r.out, size_line + "file read error\n") << c.name;
+        EXPECT_EQ(r.err, "image_gen_header: " + c.name + ": " + c.reason + "\n");
     }
+    EXPECT_EQ(list_dir(dir.path).size(), 5u) << "nothing written";
 }
 
 // The name is replaced; what it pointed to, the input included, is never written.
@@ -365,10 +381,42 @@ TEST(Pack, FailedWriteLeavesTheEarlierFile) {
         if (through_symlink) expected.push_back("target.bin");
         EXPECT_EQ(list_dir(dir.path), expected) << "no temporary file is left";
 
-        // Once it can be written, the new file keeps the earlier one's permissions.
+        // Once it can be written, the new file keeps the earlier one's
+        // permissions; a link's target gives none.
         ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
-        EXPECT_EQ(permissions_of(dir / "app.ota.bin"), 0640u);
+        ASSERT_EQ(pack(dir.path, {"-o", "fresh.ota.bin", "app.bin", "image_copy"}).status, 0);
+        EXPECT_EQ(permissions_of(dir / "app.ota.bin"), through_symlink ? permissions_of(dir / "fresh.ota.bin") : 0640u);
     }
+}
+
+// In a shared directory another user can plant a file, or a link to any
+// file, at the name a root build writes: the output then takes none of its
+// bits, from either tool. Only the user's own file gives them.
+TEST(Pack, OnlyTheUsersOwnFileGivesItsBits) {
+    if (!running_as_root()) GTEST_SKIP() << "only root can give a file to another user";
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(3000, "bits"));
+    ASSERT_EQ(pack(dir.path, {"-o", "fresh.ota.bin", "app.bin", "image_copy"}).status, 0);
+    const unsigned fresh = permissions_of(dir / "fresh.ota.bin");
+    write_file(dir / "hostname", Bytes(3, 1));
+    set_permissions(dir / "hostname", 0755);
+    for (const std::string name : {"planted.ota.bin", "link.ota.bin", "planted.raw", "link.raw"}) {
+        if (name.starts_with("planted")) {
+            write_file(dir / name, Bytes(3, 2));
+            set_permissions(dir / name, 0666);
+            give_away(dir / name);
+        } else {
+            std::filesystem::create_symlink("hostname", dir / name);
+        }
+        RunOptions in_dir;
+        in_dir.cwd = dir.path;
+        RunResult r = name.ends_with(".raw") ? run_program(OTA_INFO_PATH, {"--extract", name, "fresh.ota.bin"}, in_dir)
+                                             : pack(dir.path, {"-o", name, "app.bin", "image_copy"});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        EXPECT_EQ(permissions_of(dir / name), fresh) << name;
+    }
+    EXPECT_EQ(permissions_of(dir / "hostname"), 0755u) << "a link's target is never touched";
+    EXPECT_EQ(read_file(dir / "hostname"), Bytes(3, 1));
 }
 
 // The lines are part of the result: losing them fails the run. Lines that

@@ -142,7 +142,10 @@ std::string fake_xz_path(const TempDir& dir, const std::string& body);
 void make_fifo(const std::string& path);
 void set_permissions(const std::string& path, unsigned mode);
 unsigned permissions_of(const std::string& path);  // lstat's, of a link itself
-uint64_t stat_size(const std::string& path);       // stat's, whatever the kind of file
+// Whether the tests run as root, who alone can give a file to another user
+// (give_away: to a user id no one has).
+bool running_as_root();
+void give_away(const std::string& path);
 // Signals by number, and the ones whose default action ends a process.
 struct NamedSignal {
     int number;

@@ -141,7 +141,8 @@ std::string fake_xz_path(const TempDir&, const std::string&) { posix_only("a she
 void make_fifo(const std::string&) { posix_only("a FIFO"); }
 void set_permissions(const std::string&, unsigned) { posix_only("permission bits"); }
 unsigned permissions_of(const std::string&) { posix_only("permission bits"); }
-uint64_t stat_size(const std::string&) { posix_only("stat"); }
+bool running_as_root() { return false; }
+void give_away(const std::string&) { posix_only("file owners"); }
 std::vector<NamedSignal> fatal_signals() { return {}; }
 void send_signal(long long, int) { posix_only("a signal"); }
 bool process_exists(long long) { posix_only("a signal"); }
