@@ -43,13 +43,16 @@ bool begin_reading(const InfoOptions& options, const InputFile& in, Reading& rea
 
 // The digests for the report: the file's only when every byte of it was
 // read (not a stream cut short at the read limit), the image's only for an
-// image that passed every check.
-void end_digests(Reading& reading, bool whole, const OtaReport& report, ReportExtras& extras) {
+// image that passed every check of the content (the slot is no such check). False, with the reason, when the library
+// failed on either: the run then fails rather than print a wrong digest.
+bool end_digests(Reading& reading, bool whole, const OtaReport& report, ReportExtras& extras, std::string& error) {
     extras.sha256 = reading.digests;
-    if (!reading.digests) return;
-    auto file = reading.file_digest.finish(), image = reading.image_digest.finish();
+    if (!reading.digests) return true;
+    std::array<uint8_t, 32> file, image;
+    if (!reading.file_digest.finish(file, error) || !reading.image_digest.finish(image, error)) return false;
     if (whole) extras.file_sha256 = hex_bytes(file.data(), file.size());
-    if (report.valid()) extras.image_sha256 = hex_bytes(image.data(), image.size());
+    if (report.content_valid()) extras.image_sha256 = hex_bytes(image.data(), image.size());
+    return true;
 }
 
 // Feeds the file to the checks and measures it. A regular file is its size,
@@ -139,7 +142,7 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
     const OtaReport& report = verify.report;
     ReportExtras extras;
     extras.max_size = options.max_size;
-    end_digests(reading, whole, report, extras);
+    if (!end_digests(reading, whole, report, extras, error)) return unreadable(options, file, error, report_to);
     if (!options.json && listed_before) std::fputs("\n", report_to);
     std::string text = options.json ? ota_json(file, report, extras) : ota_listing(file, report, extras);
     std::fputs(text.c_str(), report_to);

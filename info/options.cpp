@@ -82,6 +82,7 @@ bool parse_size(const std::string& text, uint64_t& size) {
 
 bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status) {
     bool options_done = false;
+    std::string max_size_given;  // as typed, to name it if it is given again
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
         bool option = !options_done && arg.size() > 1 && arg[0] == '-';
@@ -108,7 +109,19 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
                 status = usage_error(about("--extract", "needs a file name"));
                 return false;
             }
-            options.extract = output_arg(joined ? arg.substr(10) : argv[++i]);
+            std::string raw = joined ? arg.substr(10) : argv[++i];
+            // "--extract --json FILE" is an option forgotten, not a file named --json.
+            if (!joined && raw.size() > 1 && raw[0] == '-') {
+                status = usage_error(about("--extract", "RAW " + single_quoted(raw) + " looks like an option; name such a file --extract=" +
+                                                            raw + " or ./" + raw));
+                return false;
+            }
+            if (options.extract) {
+                status = usage_error(about("--extract", "given twice (" + single_quoted(options.extract->path) + " and " +
+                                                            single_quoted(raw) + ")"));
+                return false;
+            }
+            options.extract = output_arg(raw);
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
             bool joined = arg != "--max-size";
             if (!joined && !has_value) {
@@ -121,7 +134,13 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
                 status = usage_error(about("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value)));
                 return false;
             }
+            if (options.max_size) {
+                status = usage_error(about("--max-size", "given twice (" + single_quoted(max_size_given) + " and " +
+                                                             single_quoted(value) + ")"));
+                return false;
+            }
             options.max_size = size;
+            max_size_given = value;
         } else if (option) {
             status = usage_error(about(arg, "unknown option"));
             return false;

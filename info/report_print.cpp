@@ -38,11 +38,14 @@ std::string slot_text(uint64_t file_size, uint64_t max_size) {
         uint64_t size = file_size, slot = max_size;
         while (slot > UINT64_MAX / 1000) size >>= 1, slot >>= 1;
         const uint64_t whole = std::min<uint64_t>(size / slot, UINT64_MAX / 1000 - 1);
-        const uint64_t tenths = whole * 1000 + size % slot * 1000 / slot;
+        uint64_t tenths = whole * 1000 + size % slot * 1000 / slot;
+        // A file over its slot never reads as a full one.
+        if (file_size > max_size && tenths <= 1000) tenths = 1001;
         text += ", " + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "% used";
     }
-    return text + (file_size <= max_size ? ", " + std::to_string(max_size - file_size) + " bytes free"
-                                         : ", " + std::to_string(file_size - max_size) + " bytes over");
+    const bool fits = file_size <= max_size;
+    const uint64_t bytes = fits ? max_size - file_size : file_size - max_size;
+    return text + ", " + std::to_string(bytes) + (bytes == 1 ? " byte " : " bytes ") + (fits ? "free" : "over");
 }
 
 std::string ota_listing(const std::string& file, const OtaReport& r, const ReportExtras& extras) {
@@ -92,7 +95,7 @@ Json json_object(const OtaReport& r, const ReportExtras& extras) {
         const uint64_t size = r.file_size, slot = *extras.max_size;
         bytes_free = size <= slot ? Json(slot - size) : Json(-static_cast<int64_t>(size - slot));
     }
-    return {
+    Json json = {
         {"valid", r.valid()},
         {"mode", ota_report_mode_name(r)},
         {"magic", printable(r.magic)},
@@ -113,6 +116,11 @@ Json json_object(const OtaReport& r, const ReportExtras& extras) {
         {"file_sha256", text_or_null(extras.file_sha256)},
         {"image_sha256", text_or_null(extras.image_sha256)},
     };
+    // A file too short for a header has no stored values, not zeros.
+    if (!r.header_complete) {
+        for (const char* key : {"magic", "label", "payload_size", "payload_crc", "image_size", "image_crc"}) json[key] = nullptr;
+    }
+    return json;
 }
 
 // The object with "file" first: the name is written by json_name, which

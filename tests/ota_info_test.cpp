@@ -109,6 +109,10 @@ TEST(OtaInfo, ShortFileIsAProblemNotACrash) {
     auto json = nlohmann::json::parse(r.out);
     EXPECT_EQ(json["mode"], "unknown");
     EXPECT_EQ(json["problems"].at(0), "file is shorter than the 128-byte header");
+    for (const char* key : {"magic", "label", "payload_size", "payload_crc", "image_size", "image_crc"}) {
+        EXPECT_TRUE(json[key].is_null()) << key << " is " << json[key];
+    }
+    EXPECT_EQ(json["computed"]["payload_size"], 0) << "what follows no header";
 }
 
 TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
@@ -166,6 +170,9 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
              {{"--extract"}, "ota_info: --extract: needs a file name"},
              {{"--extract=", "a"}, "ota_info: --extract: needs a file name"},
              {{"--max-size", "12 GB", "a"}, "ota_info: --max-size: needs a size"},
+             {{"--max-size=1M", "--max-size", "2M", "a"}, "ota_info: --max-size: given twice ('1M' and '2M')\n"},
+             {{"--extract", "x", "--extract=y", "a"}, "ota_info: --extract: given twice ('x' and 'y')\n"},
+             {{"--extract", "--json", "a"}, "ota_info: --extract: RAW '--json' looks like an option; name such a file --extract=--json or ./--json\n"},
              {{"missing.ota.bin"}, "ota_info: missing.ota.bin: No such file or directory\n"},
              {{"adir"}, "ota_info: adir: Is a directory\n"},
          }) {
@@ -419,7 +426,7 @@ TEST(OtaInfo, SlotHeadroomIsShown) {
         long long bytes_free;
     };
     for (const Case& c : {Case{"5K", "0x1400, 80.6% used, 992 bytes free", 992}, Case{"4128", "0x1020, 100.0% used, 0 bytes free", 0},
-                          Case{"4127", "0x101f, 100.0% used, 1 bytes over", -1}, Case{"2K", "0x800, 201.5% used, 2080 bytes over", -2080},
+                          Case{"4129", "0x1021, 99.9% used, 1 byte free", 1}, Case{"4127", "0x101f, 100.1% used, 1 byte over", -1}, Case{"2K", "0x800, 201.5% used, 2080 bytes over", -2080},
                           Case{"0", "0x0, 4128 bytes over", -4128}}) {
         RunResult listing = info(dir, {"--max-size", c.limit, "app.ota.bin"});
         EXPECT_NE(listing.out.find("\nslot:          " + c.slot + "\n"), std::string::npos) << listing.out;
@@ -432,18 +439,21 @@ TEST(OtaInfo, SlotHeadroomIsShown) {
 }
 
 // --sha256 gives the digest of the whole file and of the image inside it
-// (decoded, for image_compress); an image that fails its checks has none.
+// (decoded, for image_compress); an image that fails its checks has none,
+// but one in a file only too large for its slot has it.
 TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
     const std::string image_600 = "e179ab353c400e44775e367417a13f414ac07a462194a51dfa59e3c94075b6f7";  // of the sample image
     struct Case {
-        std::string file, file_sha256, image_sha256;
+        std::string file, file_sha256, image_sha256, max_size = "4G";
     };
     for (const Case& c : {Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600},
                           Case{"good-compress.ota.bin", "8b0b3e6bdedd35ba3d181106c48d8cf24807b7b4db1cb24026528048a7afca35", image_600},
                           Case{"good-empty.ota.bin", "d2770d49e6ac6c25a96466358d874255ad7958c88b7d9f21934d9527b6873bc9",
                                "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-                          Case{"bad-payload-crc.ota.bin", "782f188d61dee3c5ccb98fae2da3813a9eae900c6e5d68aac6e1d02a37af4bf4", ""}}) {
-        auto json = nlohmann::json::parse(run_program(kInfo, {"--json", "--sha256", std::string(TEST_FILES_DIR) + "/" + c.file}).out);
+                          Case{"bad-payload-crc.ota.bin", "782f188d61dee3c5ccb98fae2da3813a9eae900c6e5d68aac6e1d02a37af4bf4", ""},
+                          Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600, "100"}}) {
+        auto json = nlohmann::json::parse(
+            run_program(kInfo, {"--json", "--sha256", "--max-size", c.max_size, std::string(TEST_FILES_DIR) + "/" + c.file}).out);
         EXPECT_EQ(json["file_sha256"], c.file_sha256) << c.file;
         EXPECT_EQ(json["image_sha256"], c.image_sha256.empty() ? nlohmann::json() : nlohmann::json(c.image_sha256)) << c.file;
     }
@@ -458,6 +468,30 @@ TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
     EXPECT_NE(listing.out.find("file_sha256:   " + sums.out.substr(0, 64) + "\nimage_sha256:  " + sums.out.substr(sums.out.find('\n') + 1, 64) + "\n"),
               std::string::npos)
         << listing.out << sums.out;
+}
+
+// A digest the crypto library fails on is no digest: the file fails with
+// status 2, saying so, and nothing is listed. The stand-in library's own
+// digest, when nothing fails, shows that it was the one loaded.
+TEST(OtaInfo, DigestTheLibraryFailsOnIsAFailure) {
+#ifdef FAILING_LIBCRYPTO_DIR
+    const std::string file = std::string(TEST_FILES_DIR) + "/good-copy.ota.bin";
+    for (const std::string call : {"update", "final", "none"}) {
+        RunOptions stand_in;
+        stand_in.env = {"LD_LIBRARY_PATH=" FAILING_LIBCRYPTO_DIR, "FAILING_LIBCRYPTO=" + call};
+        RunResult r = run_program(kInfo, {"--sha256", file}, stand_in);
+        if (call == "none") {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(r.out.find("file_sha256:   " + std::string(64, '0') + "\n"), std::string::npos) << r.out;
+            continue;
+        }
+        EXPECT_EQ(r.status, 2) << call;
+        EXPECT_EQ(r.out, "") << call;
+        EXPECT_EQ(r.err, "ota_info: " + file + ": SHA-256 cannot be computed: libcrypto failed on the digest\n") << call;
+    }
+#else
+    GTEST_SKIP() << "needs a libcrypto to stand in for, which this Windows build lacks";
+#endif
 }
 
 // A run that lasts past a second keeps a status line on standard error when

@@ -183,6 +183,12 @@ TEST(OtaVerify, StreamThatDecodesToMoreOrFewerBytesThanImageSize) {
     set_word(cut, kOtaPayloadSize, static_cast<uint32_t>(cut.size() - kOtaHeaderSize));
     reseal_payload(cut);
     EXPECT_TRUE(names(verify(cut), "xz stream truncated")) << all_problems(verify(cut));
+
+    // The footer's magic ("YZ", its last two bytes) flipped.
+    Bytes no_magic = good;
+    no_magic.back() ^= 0xFF;
+    reseal_payload(no_magic);
+    EXPECT_TRUE(names(verify(no_magic), "xz stream footer lacks its magic bytes")) << all_problems(verify(no_magic));
 }
 
 TEST(OtaVerify, DecodingStaysWithinItsLimits) {

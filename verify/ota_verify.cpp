@@ -157,6 +157,7 @@ void ota_verify_end(OtaVerify& v, uint64_t file_size) {
         end_image(v);
     }
     if (v.limits.max_file_size && file_size > *v.limits.max_file_size) {
+        report.over_limit = true;
         problems.push_back("file is " + std::to_string(file_size) + " bytes, more than the " +
                            std::to_string(*v.limits.max_file_size) + "-byte limit");
     }

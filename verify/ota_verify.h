@@ -37,8 +37,12 @@ struct OtaReport {
     uint64_t file_size = 0;             // the whole file's length, as measured
     std::string xz_check;               // the stream's integrity check, image_compress only
     std::vector<std::string> problems;  // empty when every check passes
+    bool over_limit = false;            // one of them: larger than max_file_size
 
     bool valid() const { return problems.empty(); }
+    // Whether every check of the content passed: a file only too large for
+    // its slot still holds an intact image.
+    bool content_valid() const { return problems.size() == (over_limit ? 1u : 0u); }
 };
 
 // The mode as reports name it: its keyword, or "inconsistent" for flags that

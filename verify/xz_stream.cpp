@@ -214,6 +214,7 @@ void decode_index(XzStream& xz, const uint8_t*& data, size_t& size) {
 void read_footer(XzStream& xz) {
     lzma_stream_flags footer;
     lzma_ret ret = lzma_stream_footer_decode(&footer, xz.decoder->field);
+    if (ret == LZMA_FORMAT_ERROR) return stop(xz, "xz stream footer lacks its magic bytes");
     if (ret != LZMA_OK) return stop(xz, "xz stream footer " + lzma_error(ret));
     if (lzma_stream_flags_compare(&xz.decoder->flags, &footer) != LZMA_OK) return stop(xz, "xz stream footer does not match its header");
     if (footer.backward_size != lzma_index_hash_size(xz.decoder->index)) return stop(xz, "xz stream footer does not match its index");
