@@ -16,7 +16,7 @@
 # ota_info's report and removes the OTA file, so the next build packs it
 # again. What can never build stops CMake when it configures, naming the
 # argument: a MODE or MAX_SIZE the tools refuse, an OUTPUT that is INPUT, and
-# an INPUT or OUTPUT that holds a ';' or a generator expression.
+# an INPUT or OUTPUT that holds a ';' or a '$'.
 function(image_gen_header_pack name)
   cmake_parse_arguments(PARSE_ARGV 1 ARG "VERIFY" "INPUT;MODE;OUTPUT;MAX_SIZE" "DEPENDS")
   set(where "image_gen_header_pack(${name})")
@@ -39,10 +39,12 @@ function(image_gen_header_pack name)
     set(ARG_OUTPUT "${name}.ota.bin")
   endif()
   foreach(argument INPUT OUTPUT)
-    # A ';' would split the path into a list; a generator expression would
-    # reach the tool unexpanded in one place and expanded in another.
-    if(ARG_${argument} MATCHES ";|\\$<")
-      message(FATAL_ERROR "${where}: ${argument} '${ARG_${argument}}' holds a ';' or a generator expression; "
+    # A ';' would split the path into a list; a '$' would be expanded by
+    # one generator and refused by another (make reads $(X), Ninja fails
+    # on it), or start a generator expression, so another file would be
+    # built than the one named.
+    if(ARG_${argument} MATCHES "[;$]")
+      message(FATAL_ERROR "${where}: ${argument} '${ARG_${argument}}' holds a ';' or a '$'; "
                           "give it a plain path")
     endif()
   endforeach()

@@ -1,8 +1,8 @@
 # Build step of image_gen_header_pack(... VERIFY): runs ota_info on a freshly
-# packed OTA file and fails the build unless it is valid. Only when ota_info
-# finds a problem in the file (exit status 1) is the file removed, so that the
-# next build packs it again rather than taking it as up to date; a file that
-# could not be checked (exit status 2) is left as it is.
+# packed OTA file and fails the build unless it is valid. A file ota_info
+# finds a problem in (exit status 1) or could not check (any other status)
+# is removed, so that the next build packs and checks it again rather than
+# taking an unchecked file as up to date.
 # With MAX_SIZE, the listing's slot line (how full the slot is) is printed
 # whether the file fits or not.
 # Takes -DOTA_INFO=<ota_info> -DOTA_FILE=<file> [-DMAX_SIZE=<size>].
@@ -20,8 +20,9 @@ if(status EQUAL 1)
   message(NOTICE "${report}${diagnostics}")
   message(FATAL_ERROR "ota_info rejected ${OTA_FILE} (its problems are listed above); the file was removed.")
 elseif(NOT status EQUAL 0)
+  file(REMOVE "${OTA_FILE}")
   message(NOTICE "${report}${diagnostics}")
-  message(FATAL_ERROR "ota_info could not check ${OTA_FILE} (exit status ${status}).")
+  message(FATAL_ERROR "ota_info could not check ${OTA_FILE} (exit status ${status}); the file was removed.")
 elseif(report MATCHES "\nslot: +([^\n]*)")
   message(STATUS "${OTA_FILE}: slot ${CMAKE_MATCH_1}")
 endif()

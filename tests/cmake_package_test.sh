@@ -58,8 +58,20 @@ refused() {  # CALL WHAT-THE-MESSAGE-SAYS
 refused 'image_gen_header_pack(a INPUT ${CMAKE_BINARY_DIR}/x.bin OUTPUT x.bin MODE image_copy)' "OUTPUT 'x.bin' is INPUT"
 refused 'image_gen_header_pack(a INPUT "x;y.bin" MODE image_copy)' "INPUT 'x;y.bin' holds a ';'"
 refused 'image_gen_header_pack(a INPUT x.bin OUTPUT "$<CONFIG>.ota.bin" MODE image_copy)' "OUTPUT '\$<CONFIG>.ota.bin' holds"
+refused 'image_gen_header_pack(a INPUT "f$(X)w.bin" MODE image_copy)' "INPUT 'f\$(X)w.bin' holds a ';' or a '\$'"
+refused 'image_gen_header_pack(a INPUT x.bin OUTPUT "o$(X)p.ota.bin" MODE image_copy)' "OUTPUT 'o\$(X)p.ota.bin' holds"
 refused 'image_gen_header_pack(a INPUT x.bin MODE image_copy VERIFY MAX_SIZE 99999999999G)' "MAX_SIZE '99999999999G' is not a size"
 refused 'image_gen_header_pack(a INPUT x.bin MODE image_copy VERIFY MAX_SIZE 18446744073709551616)' "MAX_SIZE '18446744073709551616' is not a size"
+
+# A file ota_info could not check is removed as a rejected one is.
+printf '#!/bin/sh\nexit 2\n' > "$work/cannot-check"
+chmod +x "$work/cannot-check"
+printf 'x' > "$work/unchecked.ota.bin"
+if cmake -DOTA_INFO="$work/cannot-check" -DOTA_FILE="$work/unchecked.ota.bin" \
+     -P "$work/prefix/lib/cmake/ImageGenHeader/ImageGenHeaderVerify.cmake" > "$work/log" 2>&1; then
+  fail "an OTA file ota_info could not check passed"
+fi
+[ ! -e "$work/unchecked.ota.bin" ] || fail "an OTA file ota_info could not check was left behind"
 
 # An image made by a firmware target's POST_BUILD command, declared as its
 # BYPRODUCTS and named in DEPENDS, packs in one build from scratch.
