@@ -38,7 +38,7 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
         return false;
     }
     if (!dir_.open(parts.directory, error)) return false;
-    std::string system = system_directory_named(dir_.resolved());
+    std::string system = dir_.system_directory();
     if (!system.empty()) {
         error = "is in " + system + ", where no file is written";
         return false;

@@ -19,6 +19,10 @@ public:
     const std::string& path() const { return path_; }
     // Where it is with its links resolved, as it was when opened.
     const std::string& resolved() const { return resolved_; }
+    // "/dev" or "/proc" when it lies there, where the tools write no file:
+    // by its resolved name, or by its file system, which a bind mount of
+    // either elsewhere shares (a chroot's or container's /dev); else empty.
+    std::string system_directory() const;
 
     enum class Found { yes, no, failed };
     // Measures NAME in it, following a symbolic link: `no` when the name is

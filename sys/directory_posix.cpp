@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "sys/stamp_posix.h"
+#include "text/paths.h"
 
 namespace {
 
@@ -59,6 +60,20 @@ Directory::Found Directory::stamp(const std::string& name, FileStamp& stamp, std
     if (S_ISLNK(st.st_mode) && fstatat(fd_.get(), name.c_str(), &st, 0) != 0) return Found::no;
     stamp = stamp_of(st);
     return Found::yes;
+}
+
+std::string Directory::system_directory() const {
+    std::string named = system_directory_named(resolved_);
+    if (!named.empty()) return named;
+    // By device, only where /dev or /proc is a file system of its own: in a
+    // chroot without them mounted, their device is the root's, as is every
+    // other directory's.
+    struct stat here, root, system;
+    if (fstat(fd_.get(), &here) != 0 || stat("/", &root) != 0) return "";
+    for (const char* directory : {"/dev", "/proc"}) {
+        if (stat(directory, &system) == 0 && system.st_dev != root.st_dev && system.st_dev == here.st_dev) return directory;
+    }
+    return "";
 }
 
 bool Directory::own_regular_file(const std::string& name) const {

@@ -37,6 +37,9 @@ Directory::Found Directory::stamp(const std::string& name, FileStamp& stamp, std
     return measured ? Found::yes : Found::failed;
 }
 
+// Windows has neither /dev nor /proc.
+std::string Directory::system_directory() const { return ""; }
+
 // Windows has no permission bits to give: a new file takes its folder's
 // inherited access, whatever it replaces, so nothing is kept.
 bool Directory::own_regular_file(const std::string&) const { return false; }
@@ -57,11 +60,22 @@ Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, s
     return Made::failed;
 }
 
+// A read-only file is replaced as any other, and its successor is read-only
+// too, as a POSIX rename over a file of mode 0444 keeps the name's bits:
+// Windows refuses to replace a read-only file, so the attribute is lifted
+// for the rename, and put back whichever way it ends.
 bool Directory::rename(const std::string& from, const std::string& to, std::string& error) const {
-    if (MoveFileExW(wide_path_in(path_, from).c_str(), wide_path_in(path_, to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const std::wstring target = wide_path_in(path_, to);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
+                           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (read_only) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (MoveFileExW(wide_path_in(path_, from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (read_only) SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
         return true;
     }
     error = last_reason();
+    if (read_only) SetFileAttributesW(target.c_str(), attributes);
     return false;
 }
 

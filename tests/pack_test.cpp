@@ -280,6 +280,27 @@ TEST(Pack, NothingIsWrittenIntoDevOrProc) {
     }
 }
 
+// /dev bind-mounted elsewhere, as a chroot's or container's is, is /dev all
+// the same, for both tools.
+TEST(Pack, DevMountedElsewhereIsStillDev) {
+    SKIP_UNLESS_POSIX("/dev and mount namespaces");
+    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(3000, "alias"));
+    ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
+    std::filesystem::create_directory(dir / "alias");
+    const std::string bind = "mount --bind /dev alias && exec \"$@\"";
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{IMAGE_GEN_HEADER_PATH, "-o", "alias/stdout", "app.bin", "image_copy"},
+          std::vector<std::string>{OTA_INFO_PATH, "--extract", "alias/raw.bin", "app.ota.bin"}}) {
+        std::vector<std::string> in_namespace = {"/bin/sh", "-c", bind, "sh"};
+        in_namespace.insert(in_namespace.end(), command.begin(), command.end());
+        RunResult r = run_with_own_dev(dir.path, in_namespace);
+        EXPECT_NE(r.status, 0) << command[0];
+        EXPECT_NE(r.err.find(": is in /dev, where no file is written\n"), std::string::npos) << r.err;
+    }
+}
+
 TEST(Pack, MissingInputSaysFileOpenErrorAlone) {
     TempDir dir;
     RunResult r = pack(dir.path, {"absent.bin", "image_copy"});
@@ -387,6 +408,23 @@ TEST(Pack, FailedWriteLeavesTheEarlierFile) {
         ASSERT_EQ(pack(dir.path, {"-o", "fresh.ota.bin", "app.bin", "image_copy"}).status, 0);
         EXPECT_EQ(permissions_of(dir / "app.ota.bin"), through_symlink ? permissions_of(dir / "fresh.ota.bin") : 0640u);
     }
+}
+
+// A read-only file under the name is replaced, and stays read-only, on
+// every system.
+TEST(Pack, ReadOnlyOutputIsReplacedAndStaysReadOnly) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    Bytes image = make_image(3000, "read-only");
+    write_file(dir / "app.bin", image);
+    write_file(dir / "app.ota.bin", Bytes(10, 1));
+    const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(dir / "app.ota.bin", writable, fs::perm_options::remove);
+    RunResult r = pack(dir.path, {"app.bin", "image_copy"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "app.ota.bin").size(), image.size() + 128);
+    EXPECT_EQ(fs::status(dir / "app.ota.bin").permissions() & fs::perms::owner_write, fs::perms::none);
+    fs::permissions(dir / "app.ota.bin", fs::perms::owner_write, fs::perm_options::add);  // for the cleanup, on Windows
 }
 
 // In a shared directory another user can plant a file, or a link to any
