@@ -135,8 +135,7 @@ TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
 // on is quoted for a shell in text, and in JSON its odd bytes are \udcNN.
 TEST(OtaInfo, NamesComeBackAsTyped) {
     TempDir dir;
-    const std::string& quote = kNameQuote;
-    const std::string unicode = "固件 we\xc3\xa9rd " + quote + "name" + quote + ".ota.bin";
+    const std::string unicode = "固件 we\xc3\xa9rd name.ota.bin";
     pack(dir, "app", make_image(1000, ""), "image_copy");
     const Bytes ota = read_file(dir / "app.ota.bin");
     write_file(dir / unicode, ota);
@@ -146,7 +145,9 @@ TEST(OtaInfo, NamesComeBackAsTyped) {
     std::string name = nlohmann::json::parse(json_run.out)["file"];
     EXPECT_EQ(name, unicode);
     EXPECT_TRUE(file_exists(dir / name));
-    EXPECT_EQ(info(dir, {"C:\\fw\\missing.ota.bin"}).err, "ota_info: C:\\fw\\missing.ota.bin: No such file or directory\n");
+    // A backslash is quoted where it is no separator.
+    const std::string path = kPosix ? R"('C:\fw\missing.ota.bin')" : R"(C:\fw\missing.ota.bin)";
+    EXPECT_EQ(info(dir, {R"(C:\fw\missing.ota.bin)"}).err, "ota_info: " + path + ": No such file or directory\n");
     if (!kPosix) return;  // a Windows name is UTF-16: always UTF-8 here
     const std::string odd = "n\xff" "a\nme.ota.bin";
     write_file(dir / odd, ota);
@@ -154,6 +155,32 @@ TEST(OtaInfo, NamesComeBackAsTyped) {
     EXPECT_TRUE(info(dir, {"--json", odd}).out.starts_with("{\"file\":\"n\\udcffa\\u000ame.ota.bin\",\"valid\":true,"));
     EXPECT_EQ(info(dir, {"--extract", "", odd}).err, "ota_info: --extract: needs a file name\nTry 'ota_info --help'.\n");
     EXPECT_EQ(info(dir, {odd + "x"}).err, "ota_info: 'n'$'\\xff''a'$'\\n''me.ota.binx': No such file or directory\n");
+}
+
+// Two names never show alike: a name that holds what quoting writes (a
+// quote, '$', a backslash) is quoted too, so that no name shows as another's
+// quoted form, and what shows can be pasted into a shell. The line and
+// paragraph separators, which split a log's lines, are quoted, and in JSON
+// they, the bidirectional controls and DEL are escaped.
+TEST(OtaInfo, TwoNamesNeverShowAlike) {
+    SKIP_UNLESS_POSIX("names with newlines, quotes and backslashes");
+    TempDir dir;
+    pack(dir, "app", make_image(1000, ""), "image_copy");
+    const Bytes ota = read_file(dir / "app.ota.bin");
+    struct Case {
+        std::string name, shown, json;
+    };
+    for (const Case& c : {Case{"a\nb", R"('a'$'\n''b')", R"(a\u000ab)"},
+                          Case{R"('a'$'\n''b')", R"(\''a'\''$'\''\n'\'\''b'\')", R"('a'$'\\n''b')"},
+                          Case{"it's", R"('it'\''s')", "it's"}, Case{"$HOME", "'$HOME'", "$HOME"},
+                          Case{R"(a\b)", R"('a\b')", R"(a\\b)"},
+                          Case{"log\u2028forged", R"('log'$'\xe2\x80\xa8''forged')", R"(log\u2028forged)"},
+                          Case{"rtl\u202e\x7f", R"('rtl'$'\xe2\x80\xae\x7f')", R"(rtl\u202e\u007f)"}}) {
+        write_file(dir / c.name, ota);
+        RunResult listing = info(dir, {c.name}), json = info(dir, {"--json", c.name});
+        EXPECT_TRUE(listing.out.starts_with("file:          " + c.shown + "\n")) << listing.out;
+        EXPECT_TRUE(json.out.starts_with("{\"file\":\"" + c.json + "\",")) << json.out;
+    }
 }
 
 TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {

@@ -132,8 +132,6 @@ void write_at(const std::string& path, uint64_t offset, const Bytes& data);
 // control characters and bytes that are not UTF-8), each ending in ".bin",
 // and one under `deep`, a folder the caller makes, past 255 bytes.
 std::vector<std::string> hostile_names(const std::string& deep);
-// A quote that a file name may hold here: '"', or on Windows "'".
-extern const std::string kNameQuote;
 
 // POSIX systems only (the tests that use them skip elsewhere):
 // A stand-in for xz on the search path: a shell script with the given body,

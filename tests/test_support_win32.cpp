@@ -121,8 +121,6 @@ RunResult wait_program(Running& running) {
 
 void kill_program(Running& running) { TerminateProcess(static_cast<HANDLE>(running.process), 1); }
 
-const std::string kNameQuote = "'";  // a Windows name holds no double quote
-
 // Windows keeps " * ? | < > and control characters out of names, and holds
 // them in UTF-16: any Unicode, but only that.
 std::vector<std::string> hostile_names(const std::string& deep) {

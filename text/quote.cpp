@@ -23,17 +23,30 @@ size_t utf8_at(const std::string& s, size_t at, uint32_t& code) {
 }
 
 // Characters a terminal or log would act on rather than show: C0, DEL, C1,
-// and the bidirectional marks and overrides that reorder what follows.
+// the line and paragraph separators that split a log's line where a reader
+// splits on them, and the bidirectional marks and overrides that reorder
+// what follows.
 bool is_control(uint32_t code) {
     return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
-           (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+           code == 0x2028 || code == 0x2029 || (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
 
+// On Windows the backslash separates a path's parts, and no POSIX shell
+// reads the names: there it shows as typed.
+#ifdef _WIN32
+constexpr bool kBackslashSeparates = true;
+#else
+constexpr bool kBackslashSeparates = false;
+#endif
+
+// A name shows as typed only when it could not be taken for another name's
+// quoted form: it holds no control character and none of the characters the
+// quoting writes (a quote, '$', a backslash).
 bool safe_as_typed(const std::string& name) {
     uint32_t code;
     for (size_t at = 0, length; at < name.size(); at += length) {
         length = utf8_at(name, at, code);
-        if (length == 0 || is_control(code)) return false;
+        if (length == 0 || is_control(code) || code == '\'' || code == '$' || (code == '\\' && !kBackslashSeparates)) return false;
     }
     return !name.empty();
 }
@@ -124,7 +137,7 @@ std::string json_name(const std::string& name) {
         } else if (code == '"' || code == '\\') {
             out += '\\';
             out += static_cast<char>(code);
-        } else if (code < 0x20) {
+        } else if (is_control(code)) {
             std::snprintf(text, sizeof text, "\\u%04x", static_cast<unsigned>(code));
             out += text;
         } else {
