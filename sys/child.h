@@ -10,8 +10,9 @@
 // The child runs in a process group of its own on every system, so that a
 // Ctrl-C at the terminal reaches the tool alone, which then ends the child:
 // the tool, not the child, decides how the run ends. A child still running
-// when its owner goes is killed and reaped; so it is when a signal ends the
-// tool (see signals.h). The run waits for the end of the child's output, so
+// when its owner goes is killed and reaped, with its process group; so it is
+// when a signal ends the tool (see signals.h), and what is left in its group
+// when it is reaped is ended too. The run waits for the end of the child's output, so
 // a grandchild that holds it keeps the run waiting too.
 #pragma once
 

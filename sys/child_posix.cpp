@@ -88,8 +88,12 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     posix_spawn_file_actions_adddup2(&actions, write_end.get(), 1);
     // The child gets the signal mask the tool had, SIGPIPE and SIGXFSZ at
     // their defaults, which the tool ignores for itself, and a process group
-    // of its own.
+    // of its own. That group is in the terminal's background, where a write
+    // to a terminal set to `stty tostop` would stop it (SIGTTOU) and the run
+    // with it: SIGTTOU is blocked, which lets its messages through.
     SignalHold hold;
+    sigset_t mask = hold.saved().mask;
+    sigaddset(&mask, SIGTTOU);
     sigset_t defaults;
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
@@ -97,7 +101,7 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setsigmask(&attr, &hold.saved().mask);
+    posix_spawnattr_setsigmask(&attr, &mask);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setpgroup(&attr, 0);
 
@@ -119,12 +123,24 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
 }
 
 ChildProcess::Exit ChildProcess::reap_process() {
+    // Waited for without reaping it, so that its id stays its own: what it
+    // left in its group (a grandchild) is ended with it, and it is reaped and
+    // forgotten while the signals are held, so that no handler kills an id
+    // that was freed in between.
+    siginfo_t info;
+    while (waitid(P_PID, static_cast<id_t>(id_->pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
     int status = 0;
     pid_t reaped;
-    while ((reaped = waitpid(id_->pid, &status, 0)) < 0 && errno == EINTR) {
+    int wait_errno;
+    {
+        SignalHold hold;
+        kill(-id_->pid, SIGKILL);
+        while ((reaped = waitpid(id_->pid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        wait_errno = errno;
+        cleanup_forget_child();
     }
-    int wait_errno = errno;
-    cleanup_forget_child();
     id_.reset();
     Exit exit;
     if (reaped < 0) {
@@ -139,4 +155,5 @@ ChildProcess::Exit ChildProcess::reap_process() {
     return exit;
 }
 
-void ChildProcess::kill_process() { kill(id_->pid, SIGKILL); }
+// Its whole process group: a grandchild goes with it.
+void ChildProcess::kill_process() { kill(-id_->pid, SIGKILL); }

@@ -44,7 +44,7 @@ constexpr int kFatalSignals[] = {
 void undo() {
     pid_t child = g_child;
     if (child > 0) {
-        kill(child, SIGKILL);
+        kill(-child, SIGKILL);  // its process group: a grandchild goes with it
         waitpid(child, nullptr, 0);
     }
     char* file = g_file;

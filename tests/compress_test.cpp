@@ -224,18 +224,20 @@ TEST(Compress, CompressorFailures) {
     }
 }
 
-// A signal that ends the tool, whichever, ends xz too: xz is killed and
-// reaped, nothing is left, and the tool dies of that same signal.
+// A signal that ends the tool, whichever, ends xz too, with what it started
+// (its process group): xz is killed and reaped, nothing is left, and the
+// tool dies of that same signal.
 TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
     SKIP_UNLESS_POSIX("signals by number (Windows.CtrlCTakesXzAndTheTemporaryFileWithIt stands in)");
     for (const auto& [sig, name] : fatal_signals()) {
         TempDir dir;
         TempDir elsewhere;
-        std::string pid_file = elsewhere / "xz.pid";
+        std::string pid_file = elsewhere / "xz.pid", grandchild_file = elsewhere / "grandchild.pid";
         write_file(dir / "app.bin", make_image(3000, ""));
         RunOptions options;
         options.cwd = dir.path;
-        options.path_env = fake_xz_path(dir, "#!/bin/sh\necho $$ > " + pid_file + "\nexec sleep 30\n");
+        options.path_env = fake_xz_path(dir, "#!/bin/sh\nsleep 30 &\necho $! > " + grandchild_file + "\necho $$ > " + pid_file +
+                                                 "\nexec sleep 30\n");
         Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
         for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         Bytes pid_text = read_file_if_any(pid_file);
@@ -245,8 +247,28 @@ TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
         RunResult r = wait_program(run);
         EXPECT_EQ(r.signal, sig) << name;
         EXPECT_FALSE(process_exists(std::stoll(std::string(pid_text.begin(), pid_text.end())))) << name << ": xz was reaped";
+        Bytes grandchild = read_file(grandchild_file);
+        EXPECT_FALSE(process_exists(std::stoll(std::string(grandchild.begin(), grandchild.end())))) << name << ": xz's child lives on";
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"})) << name;
     }
+}
+
+// On a terminal set to `stty tostop`, xz, in a process group of its own,
+// may still write its messages: it is not stopped for it, nor the run.
+TEST(Compress, XzMayWriteToATerminalSetToTostop) {
+    SKIP_UNLESS_POSIX("terminals and process groups");
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(3000, ""));
+    RunOptions options;
+    options.cwd = dir.path;
+    options.path_env = fake_xz_path(dir, "#!/bin/sh\necho 'xz: a note' >&2\nexec " + kXz + " \"$@\"\n");
+    // script(1) gives the run a terminal of its own, in the foreground of it.
+    RunResult r = run_program("/usr/bin/timeout", {"30", "/usr/bin/script", "-qec", "stty tostop; exec " + kTool + " app.bin image_compress",
+                                                   "/dev/null"},
+                              options);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("xz: a note"), std::string::npos) << r.out;
+    EXPECT_TRUE(file_exists(dir / "app.ota.bin"));
 }
 
 TEST(Compress, FailedWriteLeavesNoFiles) {

@@ -151,7 +151,7 @@ struct NamedSignal {
 };
 std::vector<NamedSignal> fatal_signals();
 void send_signal(long long pid, int sig);
-bool process_exists(long long pid);
+bool process_exists(long long pid);  // a zombie is gone; one killed a moment ago has a second to go
 // Whether this host lets a test have a mount namespace of its own (unshare -m).
 bool mount_namespaces();
 // Runs `command` in `cwd` in a mount namespace with a /dev of its own, a

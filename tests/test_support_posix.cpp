@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <cstring>
 #include <stdexcept>
 
@@ -140,7 +141,20 @@ std::vector<NamedSignal> fatal_signals() {
 
 void send_signal(long long pid, int sig) { kill(static_cast<pid_t>(pid), sig); }
 
-bool process_exists(long long pid) { return kill(static_cast<pid_t>(pid), 0) == 0; }
+bool process_exists(long long pid) {
+    // A zombie has ended; it waits only for its parent (init, for an
+    // orphan) to reap it. A process killed a moment ago may take a moment.
+    for (int i = 0; i < 100; i++) {
+        if (kill(static_cast<pid_t>(pid), 0) != 0) return false;
+        std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat;
+        std::getline(file, stat);
+        size_t name_end = stat.rfind(')');
+        if (name_end != std::string::npos && stat.compare(name_end, 3, ") Z") == 0) return false;
+        usleep(10'000);
+    }
+    return true;
+}
 
 bool mount_namespaces() { return run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status == 0; }
 
