@@ -89,7 +89,7 @@ Json json_object(const OtaReport& r, const ReportExtras& extras) {
     auto optional = [](const auto& value) { return value ? Json(*value) : Json(); };
     auto text_or_null = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
     Json problems = Json::array();
-    for (const auto& problem : r.problems) problems.push_back(printable(problem));
+    for (const auto& problem : r.problems) problems.push_back(problem);
     Json bytes_free;  // negative when the file is over
     if (extras.max_size) {
         const uint64_t size = r.file_size, slot = *extras.max_size;

@@ -13,7 +13,11 @@ toolchain=$(realpath "$1")
 tarball=$(realpath "$2")
 mkdir -p "$3"
 prefix=$(realpath "$3")
-work=$(mktemp -d)
+# windres, which builds xz.exe's resources, splits its include paths at
+# blanks: the sources are unpacked where there is none.
+scratch=${TMPDIR:-/tmp}
+case $scratch in *' '*) scratch=/tmp ;; esac
+work=$(mktemp -d -p "$scratch")
 trap 'rm -rf "$work"' EXIT
 
 tar -xJf "$tarball" -C "$work"

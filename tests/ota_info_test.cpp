@@ -588,6 +588,7 @@ TEST(OtaInfo, SampleFilesGiveTheirKnownVerdicts) {
              {"both-flags.ota.bin", {"remap_flag and compress_flag are both set"}},
              {"bad-check.ota.bin", {"xz check is CRC64, want CRC32"}},
              {"bad-image-size.ota.bin", {"xz stream decodes to fewer bytes than image_size"}},
+             {"bad-label.ota.bin", {"label \"corpus v2\" is not the image's own label \"corpus v1\""}},
          }) {
         RunResult r = run_program(kInfo, {"--json", std::string(TEST_FILES_DIR) + "/" + c.file});
         EXPECT_EQ(r.status, c.problems.empty() ? 0 : 1) << c.file << ": " << r.err;

@@ -72,6 +72,35 @@ TEST(OtaVerify, FilesFromThePackerAreValidAndGiveTheImageBack) {
     }
 }
 
+// The header's label must be the image's own (decoded, for image_compress):
+// the packer's label for an image is valid, whether cut to fit, empty, a few
+// bytes at the image's end or none at all for an image too short for the
+// slot; any other label, such as another release's, is named.
+TEST(OtaVerify, LabelMustBeTheImagesOwn) {
+    const std::string forty(40, 'L');
+    struct Case {
+        Bytes image;
+        std::string label;
+    };
+    for (const Case& c : {Case{make_image(6000, forty), forty.substr(0, kOtaMaxLabelLength)}, Case{make_image(6000, ""), ""},
+                          Case{Bytes(0x100 + 5, 'e'), "eeeee"}, Case{make_image(0x80, "none"), ""}}) {
+        for (const char* mode : {"image_copy", "image_compress", "flash_remapping"}) {
+            Bytes file = pack_with_tool(c.image, mode);
+            OtaReport report = verify(file);
+            EXPECT_TRUE(report.valid()) << mode << " " << c.label << ": " << all_problems(report);
+            EXPECT_EQ(report.label, c.label) << mode;
+            // Another label, well formed: NUL, then 0xFF fill.
+            std::fill(file.begin() + kOtaImageLabel, file.begin() + kOtaImageLabel + kOtaLabelSize, 0xFF);
+            const std::string other = "v9.9\t";
+            std::copy(other.begin(), other.end(), file.begin() + kOtaImageLabel);
+            file[kOtaImageLabel + other.size()] = 0;
+            report = verify(file);
+            EXPECT_EQ(report.problems, std::vector<std::string>{"label \"v9.9\\x09\" is not the image's own label \"" + c.label + "\""})
+                << mode;
+        }
+    }
+}
+
 // Every header byte that a check covers, changed one at a time, is caught and named.
 TEST(OtaVerify, HeaderCorruptionsAreNamed) {
     Bytes image = test_image();

@@ -5,6 +5,7 @@
 
 #include "format/crc16_xmodem.h"
 #include "format/hex.h"
+#include "text/quote.h"
 
 namespace {
 
@@ -49,6 +50,27 @@ void check_header(const OtaStoredHeader& h, OtaReport& report) {
     report.mode = h.mode;
 }
 
+// The image as it is found, to the caller's sink, its first bytes kept.
+void take_image(OtaVerify& v, const uint8_t* data, size_t size) {
+    const size_t kept = std::min(size, sizeof v.image_head - v.image_head_size);
+    std::memcpy(v.image_head + v.image_head_size, data, kept);
+    v.image_head_size += kept;
+    if (v.image_sink) v.image_sink(data, size);
+}
+
+// The header's label is a copy of the image's: what the packer writes for
+// that image, cut to fit, empty when the image has no label slot. Checked
+// once the image's first bytes are all had.
+void check_label(const OtaVerify& v, OtaReport& report) {
+    if (!report.computed.image_size) return;
+    const uint64_t head = std::min<uint64_t>(*report.computed.image_size, sizeof v.image_head);
+    if (v.image_head_size < head) return;
+    const std::string own = ota_label_of(v.image_head, static_cast<size_t>(head));
+    if (report.label != own) {
+        report.problems.push_back("label \"" + printable(report.label) + "\" is not the image's own label \"" + printable(own) + "\"");
+    }
+}
+
 bool compressed(const OtaReport& report) { return report.mode == OtaMode::image_compress; }
 bool uncompressed(const OtaReport& report) { return report.mode && !compressed(report); }
 
@@ -63,7 +85,7 @@ void take_header(OtaVerify& v) {
     report.image_crc = stored.image_crc;
     if (compressed(report)) {
         XzStreamLimits limits{std::min<uint64_t>(report.image_size, v.limits.max_image_size), v.limits.xz_memory_limit};
-        xz_stream_begin(v.xz, limits, v.image_sink);
+        xz_stream_begin(v.xz, limits, [&v](const uint8_t* data, size_t size) { take_image(v, data, size); });
     }
 }
 
@@ -75,8 +97,8 @@ void take_payload(OtaVerify& v, const uint8_t* data, size_t size, uint64_t offse
     report.computed.payload_crc = crc16_xmodem_update(report.computed.payload_crc, data, size);
     if (compressed(report)) {
         xz_stream_feed(v.xz, data, size);
-    } else if (uncompressed(report) && v.image_sink) {
-        v.image_sink(data, size);
+    } else if (uncompressed(report)) {
+        take_image(v, data, size);
     }
 }
 
@@ -89,6 +111,7 @@ void end_image(OtaVerify& v) {
         report.computed.image_crc = report.computed.payload_crc;
         if (report.image_size != report.payload_size) problems.push_back("image_size differs from payload_size");
         if (report.image_crc != report.payload_crc) problems.push_back("image_crc differs from payload_crc");
+        check_label(v, report);
         return;
     }
     if (!compressed(report)) return;
@@ -104,6 +127,7 @@ void end_image(OtaVerify& v) {
     report.computed.image_crc = v.xz.output_crc;
     if (v.xz.output_size != report.image_size) problems.push_back("xz stream decodes to fewer bytes than image_size");
     if (v.xz.output_crc != report.image_crc) problems.push_back("image_crc does not match the decoded image");
+    check_label(v, report);
 }
 
 }  // namespace

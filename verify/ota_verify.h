@@ -36,7 +36,7 @@ struct OtaReport {
     OtaComputed computed;
     uint64_t file_size = 0;             // the whole file's length, as measured
     std::string xz_check;               // the stream's integrity check, image_compress only
-    std::vector<std::string> problems;  // empty when every check passes
+    std::vector<std::string> problems;  // empty when every check passes; printable ASCII
     bool over_limit = false;            // one of them: larger than max_file_size
 
     bool valid() const { return problems.empty(); }
@@ -53,6 +53,10 @@ struct OtaVerify {
     OtaVerifyLimits limits;
     ByteSink image_sink;
     OtaReport report;
+    // The image's first bytes, up to the end of its label slot, as they are
+    // found: the label the header copies is checked against them.
+    uint8_t image_head[kRawLabelOffset + kOtaMaxLabelLength] = {};
+    size_t image_head_size = 0;
     uint8_t header[kOtaHeaderSize] = {};
     uint64_t fed = 0;  // bytes of the file taken so far
     XzStream xz;
