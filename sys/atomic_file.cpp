@@ -98,16 +98,22 @@ AtomicFile::Commit AtomicFile::commit(std::string& error) {
         abandon();
         return Commit::write_failed;
     }
+    bool renamed;
     {
         SignalHold hold;
-        if (dir_.rename(temp_name_, name_, error)) {
+        renamed = dir_.rename(temp_name_, name_, error);
+        if (renamed) {
             cleanup_forget_file();
             temp_name_.clear();
-            return Commit::done;
         }
     }
-    abandon();
-    return Commit::rename_failed;
+    if (!renamed) {
+        abandon();
+        return Commit::rename_failed;
+    }
+    // The whole file is under its name; a name the disk may lose is a
+    // failed write all the same.
+    return dir_.sync(error) ? Commit::done : Commit::write_failed;
 }
 
 void AtomicFile::abandon() {

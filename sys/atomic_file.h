@@ -40,13 +40,15 @@ public:
     bool write(const uint8_t* data, size_t size, std::string& error);
     bool write_at(uint64_t offset, const uint8_t* data, size_t size, std::string& error);
 
-    // Which step of the commit failed: the file's own (its data never made
-    // it whole) or the rename (the file was whole, its name not free).
+    // Which step of the commit failed: a write (the file's data never made
+    // it whole, or its new name may not reach the disk) or the rename (the
+    // file was whole, its name not free).
     enum class Commit { done, write_failed, rename_failed };
     // Syncs the file, gives it its final permission bits (those of the
-    // user's own file it replaces, or a new file's), closes it and renames
-    // it over the name.
-    // On failure the temporary file is removed and the name left as it was.
+    // user's own file it replaces, or a new file's), closes it, renames it
+    // over the name and syncs the directory. On a failure before the rename
+    // the temporary file is removed and the name left as it was; a directory
+    // that cannot be synced leaves the whole file under its name, and fails.
     Commit commit(std::string& error);
 
     // Removes the temporary file and leaves the name as it was. Does nothing

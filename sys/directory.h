@@ -40,9 +40,12 @@ public:
     // owner (0600); `exists` when the name is taken.
     Made create_new(const std::string& name, Descriptor& fd, std::string& error) const;
 
-    // Renames FROM over TO, which it replaces as a name; written through to
-    // the disk before it returns.
+    // Renames FROM over TO, which it replaces as a name.
     bool rename(const std::string& from, const std::string& to, std::string& error) const;
+
+    // Writes the directory's names through to the disk (a rename's new
+    // name); true where the file system does not sync directories.
+    bool sync(std::string& error) const;
 
     // Removes NAME, if it can.
     void remove(const std::string& name) const;

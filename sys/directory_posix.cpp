@@ -94,11 +94,15 @@ bool Directory::rename(const std::string& from, const std::string& to, std::stri
         error = std::strerror(errno);
         return false;
     }
-    // The new name on the disk too; a directory held by path alone, or a
-    // file system that does not sync directories, keeps it in memory until
-    // the system writes it.
-    fsync(fd_.get());
     return true;
+}
+
+bool Directory::sync(std::string& error) const {
+    // A file system that does not sync directories says EINVAL: it keeps the
+    // name in memory until the system writes it, and that is no failure.
+    if (fsync(fd_.get()) == 0 || errno == EINVAL) return true;
+    error = std::string("the new name cannot be written to the disk: ") + std::strerror(errno);
+    return false;
 }
 
 void Directory::remove(const std::string& name) const { unlinkat(fd_.get(), name.c_str(), 0); }

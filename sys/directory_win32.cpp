@@ -79,6 +79,9 @@ bool Directory::rename(const std::string& from, const std::string& to, std::stri
     return false;
 }
 
+// The rename was written through (MOVEFILE_WRITE_THROUGH).
+bool Directory::sync(std::string&) const { return true; }
+
 void Directory::remove(const std::string& name) const { DeleteFileW(wide_path_in(path_, name).c_str()); }
 
 // Windows has no permission bits to carry over.

@@ -457,6 +457,32 @@ TEST(Pack, OnlyTheUsersOwnFileGivesItsBits) {
     EXPECT_EQ(read_file(dir / "hostname"), Bytes(3, 1));
 }
 
+// A directory whose new name cannot be written to the disk fails the run as
+// a write does, for both tools; the complete file stays under its name.
+TEST(Pack, DirectoryThatCannotBeSyncedIsAFailedWrite) {
+#ifdef FAILING_FSYNC_LIBRARY
+    if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer's runtime must be the first library loaded";
+    SKIP_UNDER_QEMU("LD_PRELOAD would reach qemu itself");
+    TempDir dir;
+    Bytes image = make_image(3000, "sync");
+    write_file(dir / "app.bin", image);
+    RunOptions failing;
+    failing.cwd = dir.path;
+    failing.env = {"LD_PRELOAD=" FAILING_FSYNC_LIBRARY};
+    const std::string reason = ": the new name cannot be written to the disk: Input/output error\n";
+    RunResult packed = pack(dir.path, {"app.bin", "image_copy"}, failing);
+    EXPECT_EQ(packed.status, 255);
+    EXPECT_EQ(packed.out, raw_image_lines(image) + "file write error\n");
+    EXPECT_EQ(packed.err, "image_gen_header: app.ota.bin" + reason);
+    EXPECT_EQ(read_file(dir / "app.ota.bin").size(), image.size() + 128);
+    RunResult extracted = run_program(OTA_INFO_PATH, {"--extract", "app.raw", "app.ota.bin"}, failing);
+    EXPECT_EQ(extracted.status, 2);
+    EXPECT_TRUE(extracted.err.ends_with("ota_info: app.raw" + reason)) << extracted.err;
+#else
+    GTEST_SKIP() << "needs LD_PRELOAD, which this Windows build lacks";
+#endif
+}
+
 // The lines are part of the result: losing them fails the run. Lines that
 // land in the output name's earlier file cannot damage the new one.
 TEST(Pack, StandardOutputFailures) {
