@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -83,64 +85,64 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// Every key but "file", in the documented order. Its strings are printable
-// ASCII, so the text is the same whatever JSON writer makes it.
-Json json_object(const OtaReport& r, const ReportExtras& extras) {
-    auto optional = [](const auto& value) { return value ? Json(*value) : Json(); };
-    auto text_or_null = [](const std::string& text) { return text.empty() ? Json() : Json(text); };
-    Json problems = Json::array();
-    for (const auto& problem : r.problems) problems.push_back(problem);
-    Json bytes_free;  // negative when the file is over
+// Every key but "file", in the documented order, each with its value as
+// JSON text. The label, as the file's name, is written by json_name: its
+// exact bytes, where a JSON writer would refuse one that is not UTF-8.
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+Fields json_fields(const OtaReport& r, const ReportExtras& extras) {
+    auto optional = [](const auto& value) { return value ? Json(*value).dump() : "null"; };
+    auto text_or_null = [](const std::string& text) { return text.empty() ? "null" : Json(text).dump(); };
+    // A file too short for a header has no stored values, not zeros.
+    auto stored = [&](const Json& value) { return r.header_complete ? value.dump() : "null"; };
+    std::string bytes_free = "null";  // negative when the file is over
     if (extras.max_size) {
         const uint64_t size = r.file_size, slot = *extras.max_size;
-        bytes_free = size <= slot ? Json(slot - size) : Json(-static_cast<int64_t>(size - slot));
+        bytes_free = size <= slot ? std::to_string(slot - size) : "-" + std::to_string(size - slot);
     }
-    Json json = {
-        {"valid", r.valid()},
-        {"mode", ota_report_mode_name(r)},
-        {"magic", printable(r.magic)},
-        {"label", printable(r.label)},
-        {"payload_size", r.payload_size},
-        {"payload_crc", r.payload_crc},
-        {"image_size", r.image_size},
-        {"image_crc", r.image_crc},
-        {"computed",
-         {{"payload_size", r.computed.payload_size},
-          {"payload_crc", r.computed.payload_crc},
-          {"image_size", optional(r.computed.image_size)},
-          {"image_crc", optional(r.computed.image_crc)}}},
+    const Json computed = {{"payload_size", r.computed.payload_size},
+                           {"payload_crc", r.computed.payload_crc},
+                           {"image_size", r.computed.image_size ? Json(*r.computed.image_size) : Json()},
+                           {"image_crc", r.computed.image_crc ? Json(*r.computed.image_crc) : Json()}};
+    return {
+        {"valid", Json(r.valid()).dump()},
+        {"mode", Json(ota_report_mode_name(r)).dump()},
+        {"magic", stored(printable(r.magic))},
+        {"label", r.header_complete ? json_name(r.label) : "null"},
+        {"payload_size", stored(r.payload_size)},
+        {"payload_crc", stored(r.payload_crc)},
+        {"image_size", stored(r.image_size)},
+        {"image_crc", stored(r.image_crc)},
+        {"computed", computed.dump()},
         {"xz_check", text_or_null(r.xz_check)},
-        {"problems", problems},
+        {"problems", Json(r.problems).dump()},
         {"max_size", optional(extras.max_size)},
         {"bytes_free", bytes_free},
         {"file_sha256", text_or_null(extras.file_sha256)},
         {"image_sha256", text_or_null(extras.image_sha256)},
+        {"file_size", std::to_string(r.file_size)},
     };
-    // A file too short for a header has no stored values, not zeros.
-    if (!r.header_complete) {
-        for (const char* key : {"magic", "label", "payload_size", "payload_crc", "image_size", "image_crc"}) json[key] = nullptr;
-    }
-    return json;
 }
 
-// The object with "file" first: the name is written by json_name, which
-// keeps any name exact, where a JSON writer would refuse a byte that is not UTF-8.
-std::string json_line(const std::string& file, const Json& rest) {
-    return "{\"file\":" + json_name(file) + "," + rest.dump().substr(1) + "\n";
+// The object, "file" first.
+std::string json_line(const std::string& file, const Fields& fields) {
+    std::string line = "{\"file\":" + json_name(file);
+    for (const auto& [key, value] : fields) line.append(",\"").append(key).append("\":").append(value);
+    return line + "}\n";
 }
 
 }  // namespace
 
 std::string ota_json(const std::string& file, const OtaReport& report, const ReportExtras& extras) {
-    return json_line(file, json_object(report, extras));
+    return json_line(file, json_fields(report, extras));
 }
 
 std::string ota_json_unreadable(const std::string& file, const std::string& reason) {
     OtaReport report;
     report.problems.push_back("cannot be read: " + reason);
-    Json json = json_object(report, {});
-    for (auto& [key, value] : json.items()) {
-        if (key != "valid" && key != "problems") value = nullptr;
+    Fields fields = json_fields(report, {});
+    for (auto& [key, value] : fields) {
+        if (key != "valid" && key != "problems") value = "null";
     }
-    return json_line(file, json);
+    return json_line(file, fields);
 }

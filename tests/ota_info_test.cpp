@@ -59,6 +59,7 @@ TEST(OtaInfo, ListsVerifiesAndExtractsEveryMode) {
         EXPECT_EQ(json["computed"]["image_crc"], crc);
         EXPECT_TRUE(json["problems"].empty());
         EXPECT_EQ(json["xz_check"].is_string(), mode == "image_compress");
+        EXPECT_EQ(json["file_size"], ota.size());
         EXPECT_EQ(nlohmann::ordered_json::parse(json_run.out).dump() + "\n", json_run.out)
             << "keys in the documented order, compact";
 
@@ -115,6 +116,8 @@ TEST(OtaInfo, ShortFileIsAProblemNotACrash) {
     EXPECT_EQ(json["computed"]["payload_size"], 0) << "what follows no header";
 }
 
+// A label's odd bytes show escaped in the listing; JSON gives its exact
+// bytes, as it gives a file's name (a byte that is not UTF-8 as \udcNN).
 TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
     TempDir dir;
     Bytes image = make_image(1000, "");
@@ -126,8 +129,7 @@ TEST(OtaInfo, OddBytesAreEscapedInBothForms) {
     EXPECT_EQ(listing.status, 0);
     EXPECT_NE(listing.out.find("label:         \"tab\\x09here\\\\\"q\"\\xff\"\n"), std::string::npos) << listing.out;
     RunResult json_run = info(dir, {"--json", "app.ota.bin"});
-    auto json = nlohmann::json::parse(json_run.out);
-    EXPECT_EQ(json["label"], "tab\\x09here\\\\\"q\"\\xff");
+    EXPECT_NE(json_run.out.find(R"("label":"tab\u0009here\\\"q\"\udcff",)"), std::string::npos) << json_run.out;
 }
 
 // A name comes back as it was typed: in the listing, in messages and, exactly,
