@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <string>
@@ -125,6 +126,23 @@ std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
     return make_copy_writer(run.sink, run.memory.data(), run.progress);
 }
 
+// What the image's first bytes tell of a likely mistake, said on standard
+// error; the run goes on as asked. An ELF file is the linker's output, not
+// the flash image made from it; an OTA file packed again nests in a new
+// header; a label with no NUL in its slot is cut, silently otherwise.
+void warn_about_image(const std::string& input, const uint8_t* first, size_t size, const std::string& label) {
+    static constexpr uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
+    if (size >= sizeof kElfMagic && std::memcmp(first, kElfMagic, sizeof kElfMagic) == 0) {
+        diagnose(kTool, about(input, "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"));
+    }
+    if (size >= kOtaMagicLength && std::memcmp(first, kOtaMagicText, kOtaMagicLength) == 0) {
+        diagnose(kTool, about(input, "is already an OTA file; packed again as it is, inside a new header"));
+    }
+    if (size > kRawLabelOffset && std::memchr(first + kRawLabelOffset, 0, std::min(size - kRawLabelOffset, kOtaMaxLabelLength)) == nullptr) {
+        diagnose(kTool, about(input, "no NUL ends the label at 0x100 within 31 bytes; the label is \"" + printable(label) + "\""));
+    }
+}
+
 // Reads the whole image once, checksumming it and passing it on. Even when
 // the output has failed, the image is read for the checksum line that comes
 // before that failure's line.
@@ -134,7 +152,10 @@ bool read_image(Run& run, std::string& error) {
         size_t size = static_cast<size_t>(std::min<uint64_t>(kChunkSize, run.image_size - done));
         uint8_t* chunk = run.writer ? run.writer->buffer() : run.memory.data();
         if (!run.input.read_exact(chunk, size, error)) return false;
-        if (done == 0) run.header.label = ota_label_of(chunk, size);
+        if (done == 0) {
+            run.header.label = ota_label_of(chunk, size);
+            warn_about_image(run.input_path, chunk, size, run.header.label);
+        }
         crc = crc16_xmodem_update(crc, chunk, size);
         if (run.writer) run.writer->submit(size);
         done += size;

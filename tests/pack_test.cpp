@@ -131,6 +131,32 @@ TEST(Pack, RerunTruncatesAndExtraArgumentsTouchNothing) {
     EXPECT_EQ(read_file(dir / "app.ota.bin"), first);
 }
 
+// An input that is likely a mistake packs as asked, with a word on standard
+// error: an ELF file, an OTA file, a label with no NUL in its slot.
+TEST(Pack, LikelyMistakesPackWithAWarning) {
+    TempDir dir;
+    Bytes elf = make_image(3000, "elf");
+    std::copy_n("\x7f" "ELF", 4, elf.begin());
+    Bytes ota = make_image(3000, "");
+    std::copy_n("WIFI K7Q3 R2T9", 15, ota.begin());
+    struct Case {
+        Bytes image;
+        std::string warning;
+    };
+    for (const Case& c : {Case{elf, "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"},
+                          Case{ota, "is already an OTA file; packed again as it is, inside a new header"},
+                          Case{make_image(3000, std::string(40, 'L')),
+                               "no NUL ends the label at 0x100 within 31 bytes; the label is \"" + std::string(31, 'L') + "\""},
+                          Case{Bytes(0x100 + 5, 0xF7), R"(no NUL ends the label at 0x100 within 31 bytes; the label is "\xf7\xf7\xf7\xf7\xf7")"},
+                          Case{make_image(3000, "fine"), ""}}) {
+        write_file(dir / "in.bin", c.image);
+        RunResult r = pack(dir.path, {"in.bin", "image_copy"});
+        EXPECT_EQ(r.status, 0) << c.warning;
+        EXPECT_EQ(r.out, raw_image_lines(c.image)) << c.warning;
+        EXPECT_EQ(r.err, c.warning.empty() ? "" : "image_gen_header: in.bin: " + c.warning + "\n");
+    }
+}
+
 // A call that names no packing says which argument is wrong, then the usage,
 // and touches nothing.
 TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
