@@ -6,6 +6,7 @@
 
 #include "sys/signals.h"
 #include "text/paths.h"
+#include "text/quote.h"
 
 namespace {
 
@@ -28,16 +29,29 @@ std::string temp_name_for(const std::string& name) {
     return temp;
 }
 
+// A directory named where a file was meant, and how to name one in it.
+std::string is_a_directory(const std::string& path) {
+    const std::string_view separators = path_separators(host_path_style());
+    const bool ends_in_separator = !path.empty() && separators.find(path.back()) != std::string_view::npos;
+    return "Is a directory; name a file in it (" + shown_name(path + (ends_in_separator ? "" : std::string(1, separators[0])) + "NAME") + ")";
+}
+
 }  // namespace
 
 bool AtomicFile::begin(const std::string& path, std::string& error) {
     path_ = path;
     PathParts parts = split_path(path, host_path_style());
     if (parts.name.empty() || parts.name == "." || parts.name == "..") {
-        error = "Is a directory";
+        error = is_a_directory(path);
         return false;
     }
-    if (!dir_.open(parts.directory, error)) return false;
+    // A directory that cannot be opened or written in is named: the file's
+    // own name would say nothing of where it could not be made.
+    const std::string where = parts.directory.empty() ? "the current directory" : shown_name(parts.directory);
+    if (!dir_.open(parts.directory, error)) {
+        error = "cannot make it in " + where + ": " + error;
+        return false;
+    }
     std::string system = dir_.system_directory();
     if (!system.empty()) {
         error = "is in " + system + ", where no file is written";
@@ -53,7 +67,7 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
         case Directory::Found::no: permissions_ = new_file_permissions(); break;
         case Directory::Found::yes:
             if (replaced.kind == FileKind::directory) {
-                error = "Is a directory";
+                error = is_a_directory(path);
                 return false;
             }
             if (replaced.kind != FileKind::regular) {
@@ -72,6 +86,7 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
         {
             SignalHold hold;
             made = dir_.create_new(candidate, fd_, error);
+            if (made == Directory::Made::failed) error = "cannot make it in " + where + ": " + error;
             if (made == Directory::Made::made) {
                 temp_name_ = candidate;
                 cleanup_register_file(dir_, temp_name_);

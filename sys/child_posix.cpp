@@ -26,10 +26,14 @@ namespace {
 // folder, as the exec functions take it). Found here rather than by
 // posix_spawnp, which may report a program that is missing only as the
 // child's exit status 127 (older C libraries, and qemu-user, do).
+std::string search_path() {
+    const char* path = std::getenv("PATH");
+    return path != nullptr ? path : "/bin:/usr/bin";
+}
+
 std::string find_program(const std::string& name) {
     if (name.find('/') != std::string::npos) return name;
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/bin:/usr/bin";
+    const std::string folders = search_path();
     for (size_t start = 0; start <= folders.size();) {
         size_t end = folders.find(':', start);
         if (end == std::string::npos) end = folders.size();
@@ -73,9 +77,11 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     Descriptor read_end(from_child[0]);
     Descriptor write_end(from_child[1]);
 
+    // Where it was looked for, so that a missing program can be put there.
+    const std::string not_found = "not found on PATH (" + search_path() + ")";
     const std::string program = find_program(args[0]);
     if (program.empty()) {
-        error = "not found";
+        error = not_found;
         return false;
     }
     std::vector<char*> argv;
@@ -114,7 +120,7 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
-        error = rc == ENOENT ? "not found" : std::strerror(rc);
+        error = rc == ENOENT ? not_found : std::strerror(rc);
         return false;
     }
     // Only the child holds the writing end now: its output ends when it does.

@@ -337,6 +337,8 @@ TEST(Pack, MissingInputSaysFileOpenErrorAlone) {
     EXPECT_TRUE(list_dir(dir.path).empty());
 }
 
+// An output that cannot be made says what to do: a directory under the name
+// asks for a file in it; a directory that is missing or read-only is named.
 TEST(Pack, OutputThatCannotBeCreated) {
     for (const std::string mode : {"image_copy", "flash_remapping", "image_compress"}) {
         TempDir dir;
@@ -346,9 +348,23 @@ TEST(Pack, OutputThatCannotBeCreated) {
         RunResult r = pack(dir.path, {"app.bin", mode});
         EXPECT_EQ(r.status, 255) << mode;
         EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << mode;
-        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory\n") << mode;
+        const std::string inside = kPosix ? "app.ota.bin/NAME" : "app.ota.bin\\NAME";
+        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory; name a file in it (" + inside + ")\n") << mode;
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"})) << mode;
+
+        r = pack(dir.path, {"-o", "missing/fw.ota.bin", "app.bin", mode});
+        EXPECT_EQ(r.status, 255) << mode;
+        EXPECT_TRUE(r.err.starts_with("image_gen_header: missing/fw.ota.bin: cannot make it in missing/: ")) << r.err;
     }
+    SKIP_UNLESS_POSIX("mount namespaces");
+    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    TempDir dir;
+    write_file(dir / "app.bin", make_image(800, ""));
+    std::filesystem::create_directory(dir / "ro");
+    RunResult r = run_with_own_dev(dir.path, {"/bin/sh", "-c", "mount --bind ro ro && mount -o remount,ro,bind ro && exec \"$@\"", "sh",
+                                              IMAGE_GEN_HEADER_PATH, "-o", "ro/fw.ota.bin", "app.bin", "image_copy"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(r.err.ends_with("image_gen_header: ro/fw.ota.bin: cannot make it in ro/: Read-only file system\n")) << r.err;
 }
 
 // An input that is no regular file is refused as what it is, before any

@@ -2,6 +2,7 @@
 // child process.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "sys/atomic_file.h"
@@ -57,7 +58,7 @@ TEST(Sys, AtomicFileCommitsOrLeavesNothing) {
     std::filesystem::create_directory(dir / "sub");
     AtomicFile on_directory;
     EXPECT_FALSE(on_directory.begin(dir / "sub", error));
-    EXPECT_EQ(error, "Is a directory");
+    EXPECT_EQ(error, "Is a directory; name a file in it (" + dir / "sub" + (kPosix ? "/" : "\\") + "NAME)");
 }
 
 // The directory is held: moved while the file is written, it still gets the
@@ -142,7 +143,7 @@ TEST(Sys, ChildProcessEndsAreToldApart) {
              {{"sh", "-c", "test \"$(cut -d' ' -f5 /proc/$$/stat)\" = $$ && printf own"}, "own", ""},
              {{"sh", "-c", "exit 3"}, "", "exit status 3"},
              {{"sh", "-c", "kill -9 $$"}, "", "killed by signal 9"},
-             {{"ota-test-no-such-program"}, "", "not found"},
+             {{"ota-test-no-such-program"}, "", "not found on PATH (" + std::string(std::getenv("PATH")) + ")"},
          }) {
         ChildProcess child;
         std::string out, error;

@@ -37,7 +37,9 @@ TEST(Windows, XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold) {
         bool stand_in_in_cwd;  // a stand-in xz.exe in the current folder
         std::string reason;    // empty: packs
     };
-    const std::string not_found = "not found (xz.exe is neither beside the tool nor on PATH)";
+    const std::string not_found =
+        "not found (xz.exe is neither beside the tool nor on PATH); "
+        "image_compress needs xz from XZ Utils (Debian: xz-utils; Windows: xz.exe beside the tool)";
     for (const Case& c : std::vector<Case>{
              {"on PATH only", "", "", true, false, ""},
              {"beside the tool first", kStandIn, "exit:1", true, false, "exit status 1"},
