@@ -5,6 +5,7 @@
 
 #include "text/quote.h"
 #include "text/say.h"
+#include "text/version.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
             status = kInfoValid;
             return false;
         } else if (option && (arg == "--version" || arg == "-V")) {
-            say(std::string("ota_info ") + OTA_VERSION);
+            say(version_text("ota_info"));
             status = kInfoValid;
             return false;
         } else if (option && arg == "--json") {

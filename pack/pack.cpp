@@ -19,6 +19,7 @@
 #include "sys/work_buffer.h"
 #include "text/quote.h"
 #include "text/say.h"
+#include "text/version.h"
 
 const char* pack_failure_line(PackFailureKind kind) {
     switch (kind) {
@@ -236,7 +237,7 @@ int pack(int argc, char** argv) {
     PackArgs args = pack_parse_args(argc, argv);
     switch (args.action) {
         case PackArgs::Action::help: std::fputs(kUsage, stdout); return kPackSuccess;
-        case PackArgs::Action::version: say(std::string(kTool) + " " + OTA_VERSION); return kPackSuccess;
+        case PackArgs::Action::version: say(version_text(kTool)); return kPackSuccess;
         case PackArgs::Action::usage_failure: return usage_failure(args.problem);
         case PackArgs::Action::pack: break;
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds a release from the commit checked out, which must be clean: the
-# source tarball, the .deb for amd64, arm64 and armhf, the win64 ZIP, and
+# source tarball, the .deb for amd64, arm64 and armhf, the win64 ZIP, a
+# .buildinfo of what built them, and
 # SHA256SUMS over them, into OUTDIR (default: dist, in the checkout).
 # OUTDIR must be absent, empty, or an earlier release (SHA256SUMS and the
 # files it names, nothing else): only the release's own files are replaced,
@@ -39,6 +40,7 @@ if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
 fi
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
+commit=$(git rev-parse HEAD)  # the tarball has no .git: --version is told it
 version=$(project_version)
 name=image-gen-header-$version
 
@@ -66,7 +68,7 @@ prefix_map="-ffile-prefix-map=$(quoted "$work")=."
 configure() {
   local dir=$1
   shift
-  cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOTA_BUILD_TESTS=OFF "$@" > /dev/null
+  cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOTA_BUILD_TESTS=OFF "-DOTA_COMMIT=$commit" "$@" > /dev/null
   cmake --build "$dir" > /dev/null
 }
 
@@ -90,7 +92,25 @@ configure "$work/build-win64" "-DCMAKE_TOOLCHAIN_FILE=$src/cmake/mingw-w64-x86_6
   "-DOTA_WINDOWS_PREFIX=$work/windows-deps" "-DCMAKE_CXX_FLAGS=$prefix_map"
 (cd "$work/build-win64" && cpack -G ZIP > /dev/null)
 cp "$work/build-win64/$name-win64.zip" "$work/out/"
-(cd "$work/out" && sha256sum -- *.tar.gz *.deb *.zip > SHA256SUMS)
+
+# What built it, as a .buildinfo does: the commit, and the versions of the
+# tools and libraries on this host and in the sysroots, so that a rebuild
+# can start from the same packages.
+{
+  echo "commit: $commit"
+  echo "source_date_epoch: $SOURCE_DATE_EPOCH"
+  echo "xz_tarball: $(sha256sum < "$tarball" | cut -d' ' -f1)  $(basename "$tarball")"
+  echo "host: $(dpkg --print-architecture), $(. /etc/os-release && echo "$PRETTY_NAME")"
+  echo "host packages:"
+  { dpkg-query -W -f='  ${Package} ${Version}\n' cmake ninja-build g++-12 gcc-12 binutils dpkg-dev liblzma-dev libssl-dev \
+      nlohmann-json3-dev xz-utils g++-12-aarch64-linux-gnu g++-12-arm-linux-gnueabihf g++-mingw-w64-x86-64 \
+      binutils-mingw-w64-x86-64 2> /dev/null || true; } | sort
+  for arch in arm64 armhf; do
+    echo "$arch sysroot packages:"
+    sed 's/^/  /' "$root/build-sysroot-$arch/packages"
+  done
+} > "$work/out/$name.buildinfo"
+(cd "$work/out" && sha256sum -- *.tar.gz *.deb *.zip *.buildinfo > SHA256SUMS)
 
 # The earlier release's files go, then this one's come; nothing else is touched.
 mkdir -p "$out"

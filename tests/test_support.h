@@ -140,6 +140,11 @@ std::string fake_xz_path(const TempDir& dir, const std::string& body);
 void make_fifo(const std::string& path);
 void set_permissions(const std::string& path, unsigned mode);
 unsigned permissions_of(const std::string& path);  // lstat's, of a link itself
+// What --version says after the tool's name: the version, and the commit of
+// a build from git on a line of its own.
+const std::string kVersionText =
+    std::string(BUILD_VERSION) + (std::string(BUILD_COMMIT).empty() ? "" : std::string("\ncommit ") + BUILD_COMMIT);
+
 // Whether the tests run as root, who alone can give a file to another user
 // (give_away: to a user id no one has).
 bool running_as_root();
