@@ -37,7 +37,8 @@ bool begin_reading(const InfoOptions& options, const InputFile& in, Reading& rea
     reading.digests = options.sha256;
     if (reading.digests && !(reading.file_digest.begin(error) && reading.image_digest.begin(error))) return false;
     const uint64_t total = in.stamp().kind == FileKind::regular ? in.stamp().size : 0;
-    reading.progress.start(progress_shown(options.progress, stderr_is_terminal()), "ota_info", total);
+    const bool terminal = stderr_is_terminal();
+    reading.progress.start(progress_shown(options.progress, terminal), terminal, "ota_info", total);
     return true;
 }
 

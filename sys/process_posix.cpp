@@ -4,9 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "sys/signals.h"
 
-void process_setup(int&, char**&) {
+void process_setup(int& argc, char**& argv) {
     for (int fd = 0; fd <= 2; fd++) {
         if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDONLY);  // takes the lowest free descriptor: fd
     }
@@ -15,7 +17,9 @@ void process_setup(int&, char**&) {
     signal(SIGCHLD, SIG_DFL);
     signal(SIGPIPE, SIG_IGN);
     signal(SIGXFSZ, SIG_IGN);
-    cleanup_install_handlers();
+    // The tool is named as it was started, less its folder.
+    const std::string started = argc > 0 ? argv[0] : "";
+    cleanup_install_handlers(started.substr(started.find_last_of('/') + 1));
 }
 
 bool stderr_is_terminal() { return isatty(2) == 1; }

@@ -30,7 +30,7 @@ void process_setup(int& argc, char**& argv) {
         // end in "\n" as on every other system.
         _setmode(fd, _O_BINARY);
     }
-    cleanup_install_handlers();
+    cleanup_install_handlers("");
     // Names and messages are UTF-8: the console shows them as such. Written
     // elsewhere (a file, a pipe), the bytes are UTF-8 already.
     console_use_utf8();

@@ -9,14 +9,17 @@
 // SIGSTOP, which cannot be caught, and SIGPIPE and SIGXFSZ, which the tools
 // ignore) removes the file, kills and reaps the child, and is then raised
 // again with its default action, so the caller still sees the signal. A
-// signal that was ignored when the tool started stays ignored.
+// signal that was ignored when the tool started stays ignored. On a POSIX
+// system an interrupt (Ctrl-C, SIGINT) also clears the status line on a
+// terminal and says on standard error that the run was interrupted.
 #pragma once
 
 #include <string>
 
 class Directory;
 
-void cleanup_install_handlers();
+// TOOL names the tool in that message.
+void cleanup_install_handlers(const std::string& tool);
 
 // Holds the handled signals back for as long as it lives, so that a file or
 // a child is never made without being registered, nor removed while still

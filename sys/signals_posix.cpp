@@ -24,6 +24,11 @@ volatile pid_t g_child = -1;
 // The signals the handler was installed for; also the ones held.
 sigset_t g_handled;
 
+// What an interrupt writes on standard error, made before any signal comes:
+// on a terminal the status line, if one is drawn, is erased first.
+char g_interrupted[128];
+size_t g_interrupted_size = 0;
+
 // Signals whose default action ends the process, less SIGKILL and SIGSTOP
 // (they cannot be caught) and SIGPIPE and SIGXFSZ (ignored: a failed write is
 // reported). The real-time signals are added at run time.
@@ -53,6 +58,10 @@ void undo() {
 
 extern "C" void undo_and_die(int sig) {
     undo();
+    if (sig == SIGINT && g_interrupted_size > 0) {
+        ssize_t ignored = write(2, g_interrupted, g_interrupted_size);
+        (void)ignored;
+    }
     signal(sig, SIG_DFL);
     raise(sig);  // delivered with the default action once the handler returns
 }
@@ -65,7 +74,12 @@ void handle(int sig, const struct sigaction& action) {
 
 }  // namespace
 
-void cleanup_install_handlers() {
+void cleanup_install_handlers(const std::string& tool) {
+    const std::string message = (isatty(2) == 1 ? "\r\033[K" : "") + tool + ": interrupted\n";
+    if (message.size() <= sizeof g_interrupted) {
+        std::memcpy(g_interrupted, message.data(), message.size());
+        g_interrupted_size = message.size();
+    }
     struct sigaction action = {};
     action.sa_handler = undo_and_die;
     sigfillset(&action.sa_mask);

@@ -45,7 +45,7 @@ BOOL WINAPI undo_and_end(DWORD) {
 
 }  // namespace
 
-void cleanup_install_handlers() {
+void cleanup_install_handlers(const std::string&) {
     SetConsoleCtrlHandler(undo_and_end, TRUE);
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -247,6 +248,7 @@ TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
         send_signal(run.pid, sig);
         RunResult r = wait_program(run);
         EXPECT_EQ(r.signal, sig) << name;
+        EXPECT_EQ(r.err, sig == SIGINT ? "image_gen_header: interrupted\n" : "") << name << ": only an interrupt is told";
         EXPECT_FALSE(process_exists(std::stoll(std::string(pid_text.begin(), pid_text.end())))) << name << ": xz was reaped";
         Bytes grandchild = read_file(grandchild_file);
         EXPECT_FALSE(process_exists(std::stoll(std::string(grandchild.begin(), grandchild.end())))) << name << ": xz's child lives on";

@@ -7,6 +7,7 @@ namespace {
 
 constexpr auto kQuiet = std::chrono::seconds(1);           // a run this short shows nothing
 constexpr auto kRedraw = std::chrono::milliseconds(250);  // a line a quarter second at most
+constexpr auto kLogEvery = std::chrono::seconds(5);        // whole lines, for a log
 
 std::string decimal(double value) {
     char text[32];
@@ -20,8 +21,9 @@ bool progress_shown(ProgressChoice choice, bool stderr_is_terminal) {
     return choice == ProgressChoice::always || (choice == ProgressChoice::automatic && stderr_is_terminal);
 }
 
-void Progress::start(bool shown, const char* tool, uint64_t total) {
+void Progress::start(bool shown, bool on_terminal, const char* tool, uint64_t total) {
     shown_ = shown;
+    in_place_ = on_terminal;
     tool_ = tool;
     total_ = total;
     started_ = Clock::now();
@@ -31,7 +33,9 @@ void Progress::start(bool shown, const char* tool, uint64_t total) {
 void Progress::update(uint64_t done) {
     if (!shown_) return;
     const auto now = Clock::now();
-    if (now - started_ < kQuiet || now - drawn_ < kRedraw) return;
+    // The first line once the run has lasted a second, the next after the interval.
+    const bool drawn_before = drawn_ != started_;
+    if (now - started_ < kQuiet || (drawn_before && now - drawn_ < (in_place_ ? kRedraw : kLogEvery))) return;
     drawn_ = now;
     const double seconds = std::chrono::duration<double>(now - started_).count();
     const double rate = done / seconds;  // bytes a second
@@ -51,6 +55,11 @@ void Progress::update(uint64_t done) {
         }
     } else {
         line += decimal(done / 1e6) + " MB, " + decimal(rate / 1e6) + " MB/s";
+    }
+    if (!in_place_) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+        return;
     }
     // Blanks cover what is left of a longer line before it.
     const size_t width = line.size();

@@ -1,7 +1,9 @@
 // The status line of a long run on standard error: percent done, MB/s and
-// time left, rewritten in place and cleared at the end. It appears only once
-// a run has lasted a second, and only when shown at all: on a terminal, or
-// when asked for; never in a log unless asked for.
+// time left. On a terminal it is rewritten in place and cleared at the end;
+// elsewhere (a CI log, asked for with --progress) it is a whole line at most
+// every few seconds, which a log keeps readable. It appears only once a run
+// has lasted a second, and only when shown at all: on a terminal, or when
+// asked for; never in a log unless asked for.
 #pragma once
 
 #include <chrono>
@@ -18,8 +20,9 @@ public:
     ~Progress() { clear(); }
 
     // Starts timing a run of `total` bytes (0: not known, as for a stream).
-    // `shown` is the choice made with the terminal in mind.
-    void start(bool shown, const char* tool, uint64_t total);
+    // `shown` is the choice made with the terminal in mind; `on_terminal`
+    // picks the line rewritten in place over whole lines.
+    void start(bool shown, bool on_terminal, const char* tool, uint64_t total);
     // `done` bytes of the total are done.
     void update(uint64_t done);
     // Removes the line; before anything else is printed, and at the end.
@@ -28,6 +31,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     bool shown_ = false;
+    bool in_place_ = false;
     const char* tool_ = "";
     uint64_t total_ = 0;
     Clock::time_point started_, drawn_;
