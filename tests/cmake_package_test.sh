@@ -18,7 +18,11 @@ configure() { cmake -S "$source/examples/cmake-firmware" -B "$work/example" -G N
 configure -DCMAKE_PREFIX_PATH="$work/prefix"
 cmake --build "$work/example" > "$work/log" 2>&1 || { cat "$work/log"; fail "the example does not build"; }
 "$work/prefix/bin/ota_info" "$work/example/app.ota.bin" | grep -qx "verdict:       valid" || fail "app.ota.bin is not valid"
-[ "$(ls "$work/example" | grep -c '\.bin$')" = 1 ] || fail "expected only app.ota.bin: nothing is copied"
+[ "$(ls "$work/example" | grep '\.bin$' | tr '\n' ' ')" = "app.ota.bin firmware.bin firmware.ota.bin " ] ||
+  fail "expected only the OTA files and the image built from source: nothing is copied"
+# The image built from source carries the label its linker script placed.
+"$work/prefix/bin/ota_info" "$work/example/firmware.ota.bin" | grep -qx 'label:         "wifi-app v2.3.1"' ||
+  fail "the label recipe does not reach the OTA file"
 "$work/prefix/bin/ota_info" "$work/example/ota/app-plain.ota.bin" | grep -qx "mode:          image_copy" ||
   fail "OUTPUT did not name the OTA file"
 
