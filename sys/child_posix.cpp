@@ -88,10 +88,6 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     std::vector<char*> env = environment_without(drop_env);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input.get(), 0);
-    posix_spawn_file_actions_adddup2(&actions, write_end.get(), 1);
     // The child gets the signal mask the tool had, SIGPIPE and SIGXFSZ at
     // their defaults, which the tool ignores for itself, and a process group
     // of its own. That group is in the terminal's background, where a write
@@ -104,15 +100,28 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGPIPE);
     sigaddset(&defaults, SIGXFSZ);
+    // Every step is checked: one that fails (out of memory) is told, not run past.
+    posix_spawn_file_actions_t actions;
+    int rc = posix_spawn_file_actions_init(&actions);
+    if (rc != 0) {
+        error = std::strerror(rc);
+        return false;
+    }
     posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setsigmask(&attr, &mask);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setpgroup(&attr, 0);
-
+    rc = posix_spawnattr_init(&attr);
+    if (rc != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        error = std::strerror(rc);
+        return false;
+    }
+    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, input.get(), 0);
+    if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, write_end.get(), 1);
+    if (rc == 0) rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    if (rc == 0) rc = posix_spawnattr_setsigmask(&attr, &mask);
+    if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &defaults);
+    if (rc == 0) rc = posix_spawnattr_setpgroup(&attr, 0);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
+    if (rc == 0) rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
     if (rc == 0) {
         id_ = std::make_unique<ChildId>(ChildId{pid});
         cleanup_register_child(pid);
