@@ -134,7 +134,7 @@ bool crc16_xmodem_clmul_supported(bool wide) {
 __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data,
                                                                             size_t len, bool wide) {
     // The carried checksum needs both of its bytes in the head block: a head
-    // of one byte goes through the bitwise loop first.
+    // of one byte goes through the portable kernel first.
     if (len % kBlock == 1) {
         crc = crc16_xmodem_with(Crc16Kernel::portable, crc, data, 1);
         data++;

@@ -3,7 +3,7 @@
 // writer's buffer and hands each chunk over; at the end the writer says what
 // the payload came to. Calling sequence:
 //
-//     std::unique_ptr<PayloadWriter> writer = make_payload_writer(mode, ...);
+//     std::unique_ptr<PayloadWriter> writer = make_copy_writer(...);  // or make_xz_writer
 //     while (more of the image) { read into writer->buffer(); writer->submit(size); }
 //     writer->finish(image_size, image_crc, payload, failure);
 //

@@ -7,7 +7,8 @@
 # files it names, nothing else): only the release's own files are replaced,
 # and anything else is refused before any work. Everything is built from
 # the commit's own files (git archive), with SOURCE_DATE_EPOCH taken from the
-# commit, so two runs give byte-identical files, wherever they run.
+# commit, so two runs give byte-identical files on a Debian 12 host with the
+# packages the .buildinfo lists.
 # Installs what it needs, as CI does (scripts/install_deps.sh, cross_deps.sh).
 # The XZ Utils tarball for the Windows build is found as CI finds it
 # (OTA_XZ_TARBALL, or ../shared/third_party).
