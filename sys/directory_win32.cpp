@@ -70,11 +70,20 @@ bool Directory::rename(const std::string& from, const std::string& to, std::stri
     const bool read_only = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
                            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
     if (read_only) SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (MoveFileExW(wide_path_in(path_, from).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        if (read_only) SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
-        return true;
+    // A file another process holds open (a scanner, a run that measures the
+    // name) cannot be replaced until it lets go: a second of retries.
+    const std::wstring source = wide_path_in(path_, from);
+    DWORD code = 0;
+    for (int attempt = 0; attempt <= 20; attempt++) {
+        if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            if (read_only) SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
+            return true;
+        }
+        code = GetLastError();
+        if (code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) break;
+        Sleep(50);
     }
-    error = last_reason();
+    error = win32_reason(code);
     if (read_only) SetFileAttributesW(target.c_str(), attributes);
     return false;
 }

@@ -348,8 +348,7 @@ TEST(Pack, OutputThatCannotBeCreated) {
         RunResult r = pack(dir.path, {"app.bin", mode});
         EXPECT_EQ(r.status, 255) << mode;
         EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << mode;
-        const std::string inside = kPosix ? "app.ota.bin/NAME" : "app.ota.bin\\NAME";
-        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory; name a file in it (" + inside + ")\n") << mode;
+        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory; name a file in it (app.ota.bin/NAME)\n") << mode;
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"})) << mode;
 
         r = pack(dir.path, {"-o", "missing/fw.ota.bin", "app.bin", mode});

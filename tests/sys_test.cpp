@@ -58,7 +58,7 @@ TEST(Sys, AtomicFileCommitsOrLeavesNothing) {
     std::filesystem::create_directory(dir / "sub");
     AtomicFile on_directory;
     EXPECT_FALSE(on_directory.begin(dir / "sub", error));
-    EXPECT_EQ(error, "Is a directory; name a file in it (" + dir / "sub" + (kPosix ? "/" : "\\") + "NAME)");
+    EXPECT_EQ(error, "Is a directory; name a file in it (" + dir / "sub" + "/NAME)");
 }
 
 // The directory is held: moved while the file is written, it still gets the
