@@ -15,7 +15,8 @@ if [ -d /dev/shm ]; then work=$(mktemp -d -p /dev/shm); else work=$(mktemp -d); 
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 
-# Firmware-like content: a mix of compressible and random stretches.
+# Firmware-like content: a mix of compressible and random stretches, with a
+# label at 0x100.
 make_image() {  # name size_in_MiB
     local name=$1 mib=$2
     : > "$name"
@@ -23,6 +24,7 @@ make_image() {  # name size_in_MiB
         head -c 262144 /dev/urandom >> "$name"
         seq -f '%08g' 1 87381 | head -c 786432 >> "$name"
     done
+    printf 'bench\0' | dd of="$name" bs=1 seek=256 conv=notrunc status=none
 }
 
 now_ns() { date +%s%N; }
