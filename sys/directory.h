@@ -17,7 +17,8 @@ public:
     // Opens the directory part of a path: "" is the current directory.
     bool open(const std::string& path, std::string& error);
     const std::string& path() const { return path_; }
-    // Where it is with its links resolved, as it was when opened.
+    // Where it is with its links resolved, as it was when opened (POSIX);
+    // on Windows the path as given.
     const std::string& resolved() const { return resolved_; }
     // "/dev" or "/proc" when it lies there, where the tools write no file:
     // by its resolved name, or by its file system, which a bind mount of
