@@ -36,11 +36,7 @@ windows_tools() {
 # qemu-user's binfmt_misc entries, which the cross builds' tests need to
 # start a built tool, are the host's setup, made once by scripts/setup_host.sh.
 need_binfmt() {
-  local entry
-  for entry in aarch64 arm s390x; do
-    [ -e "/proc/sys/fs/binfmt_misc/qemu-$entry" ] ||
-      { echo "qemu-user is not registered for $entry programs: run scripts/setup_host.sh first" >&2; return 1; }
-  done
+  scripts/setup_host.sh --check
 }
 
 # The XZ Utils release the Linux xz comes from, for the targets that build

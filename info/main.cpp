@@ -37,15 +37,15 @@ bool begin_reading(const InfoOptions& options, const InputFile& in, Reading& rea
     reading.digests = options.sha256;
     if (reading.digests && !(reading.file_digest.begin(error) && reading.image_digest.begin(error))) return false;
     const uint64_t total = in.stamp().kind == FileKind::regular ? in.stamp().size : 0;
-    const bool terminal = stderr_is_terminal();
-    reading.progress.start(progress_shown(options.progress, terminal), terminal, "ota_info", total);
+    reading.progress.start(options.progress, stderr_is_terminal(), "ota_info", total);
     return true;
 }
 
 // The digests for the report: the file's only when every byte of it was
 // read (not a stream cut short at the read limit), the image's only for an
-// image that passed every check of the content (the slot is no such check). False, with the reason, when the library
-// failed on either: the run then fails rather than print a wrong digest.
+// image that passed every check of the content (the slot is no such check).
+// False, with the reason, when the library failed on either: the run then
+// fails rather than print a wrong digest.
 bool end_digests(Reading& reading, bool whole, const OtaReport& report, ReportExtras& extras, std::string& error) {
     extras.sha256 = reading.digests;
     if (!reading.digests) return true;

@@ -271,8 +271,7 @@ int pack(int argc, char** argv) {
     if (run.image_size > kMaxPayloadSize) return fail(PackFailureKind::too_large, run.input_path, "4 GiB or more");
     run.header.image_size = static_cast<uint32_t>(run.image_size);
     say("image size:" + hex(run.image_size));
-    const bool terminal = stderr_is_terminal();
-    run.progress.start(progress_shown(args.progress, terminal), terminal, kTool, run.image_size);
+    run.progress.start(args.progress, stderr_is_terminal(), kTool, run.image_size);
 
     // The order of these steps fixes the lines callers see: the size line,
     // then the buffer, then the open. When both of the last fail, the line

@@ -5,8 +5,9 @@
 # kernel hands it to qemu, which takes the target's root from
 # QEMU_LD_PREFIX). Run once, as root or with sudo; CI runs it before its
 # stages. No stage changes the host beyond installing packages it lacks.
-# With --remove, the entries this script registers are removed again.
-# Usage: scripts/setup_host.sh [--remove]
+# With --remove, the entries this script registers are removed again; with
+# --check, it only says whether they are there (exit status 1 if not).
+# Usage: scripts/setup_host.sh [--remove | --check]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sudo=()
@@ -14,6 +15,13 @@ sudo=()
 entries=(aarch64 arm s390x)
 binfmt=/proc/sys/fs/binfmt_misc
 
+if [ "${1:-}" = --check ]; then
+  for entry in "${entries[@]}"; do
+    [ -e "$binfmt/qemu-$entry" ] ||
+      { echo "qemu-user is not registered for $entry programs: run scripts/setup_host.sh first" >&2; exit 1; }
+  done
+  exit 0
+fi
 if [ "${1:-}" = --remove ]; then
   for entry in "${entries[@]}"; do
     [ ! -e "$binfmt/qemu-$entry" ] || echo -1 | "${sudo[@]}" tee "$binfmt/qemu-$entry" > /dev/null

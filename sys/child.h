@@ -12,8 +12,8 @@
 // the tool, not the child, decides how the run ends. A child still running
 // when its owner goes is killed and reaped, with its process group; so it is
 // when a signal ends the tool (see signals.h), and what is left in its group
-// when it is reaped is ended too. The run waits for the end of the child's output, so
-// a grandchild that holds it keeps the run waiting too.
+// when it is reaped is ended too. The run waits for the end of the child's
+// output, so a grandchild that holds it keeps the run waiting too.
 #pragma once
 
 #include <cstddef>

@@ -21,16 +21,17 @@ struct ChildId {
 
 namespace {
 
-// The program's file: NAME itself when it names a path, else the first
-// executable NAME in a folder on PATH (an empty entry is the current
-// folder, as the exec functions take it). Found here rather than by
-// posix_spawnp, which may report a program that is missing only as the
-// child's exit status 127 (older C libraries, and qemu-user, do).
+// The folders a program is looked for in.
 std::string search_path() {
     const char* path = std::getenv("PATH");
     return path != nullptr ? path : "/bin:/usr/bin";
 }
 
+// The program's file: NAME itself when it names a path, else the first
+// executable NAME in a folder on PATH (an empty entry is the current
+// folder, as the exec functions take it). Found here rather than by
+// posix_spawnp, which may report a program that is missing only as the
+// child's exit status 127 (older C libraries, and qemu-user, do).
 std::string find_program(const std::string& name) {
     if (name.find('/') != std::string::npos) return name;
     const std::string folders = search_path();

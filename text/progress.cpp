@@ -17,13 +17,9 @@ std::string decimal(double value) {
 
 }  // namespace
 
-bool progress_shown(ProgressChoice choice, bool stderr_is_terminal) {
-    return choice == ProgressChoice::always || (choice == ProgressChoice::automatic && stderr_is_terminal);
-}
-
-void Progress::start(bool shown, bool on_terminal, const char* tool, uint64_t total) {
-    shown_ = shown;
-    in_place_ = on_terminal;
+void Progress::start(ProgressChoice choice, bool stderr_is_terminal, const char* tool, uint64_t total) {
+    shown_ = choice == ProgressChoice::always || (choice == ProgressChoice::automatic && stderr_is_terminal);
+    in_place_ = stderr_is_terminal;
     tool_ = tool;
     total_ = total;
     started_ = Clock::now();

@@ -20,9 +20,9 @@ public:
     ~Progress() { clear(); }
 
     // Starts timing a run of `total` bytes (0: not known, as for a stream).
-    // `shown` is the choice made with the terminal in mind; `on_terminal`
-    // picks the line rewritten in place over whole lines.
-    void start(bool shown, bool on_terminal, const char* tool, uint64_t total);
+    // Shown as CHOICE says, or, left to the tool, when standard error is a
+    // terminal; there as a line rewritten in place, elsewhere as whole lines.
+    void start(ProgressChoice choice, bool stderr_is_terminal, const char* tool, uint64_t total);
     // `done` bytes of the total are done.
     void update(uint64_t done);
     // Removes the line; before anything else is printed, and at the end.
@@ -38,6 +38,3 @@ private:
     size_t width_ = 0;  // of the line on the screen, 0 when none is
 };
 
-// Whether to show it: as chosen, or, left to the tool, when standard error
-// is a terminal.
-bool progress_shown(ProgressChoice choice, bool stderr_is_terminal);
