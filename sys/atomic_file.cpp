@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "sys/misuse.h"
 #include "sys/signals.h"
 #include "text/paths.h"
 #include "text/quote.h"
@@ -11,6 +12,7 @@
 namespace {
 
 constexpr int kNameAttempts = 100;
+constexpr char kNoFile[] = "an output file used before it was begun, or after its commit";
 // The longest file name most file systems take, in bytes.
 constexpr size_t kNameMax = 255;
 
@@ -39,6 +41,7 @@ std::string is_a_directory(const std::string& path) {
 }  // namespace
 
 bool AtomicFile::begin(const std::string& path, std::string& error) {
+    if (!temp_name_.empty()) return misuse("an output file begun twice", error);
     path_ = path;
     PathParts parts = split_path(path, host_path_style());
     if (parts.name.empty() || parts.name == "." || parts.name == "..") {
@@ -100,14 +103,20 @@ bool AtomicFile::begin(const std::string& path, std::string& error) {
 }
 
 bool AtomicFile::write(const uint8_t* data, size_t size, std::string& error) {
+    if (!fd_.is_open()) return misuse(kNoFile, error);
     return file_write_all(fd_, data, size, error);
 }
 
 bool AtomicFile::write_at(uint64_t offset, const uint8_t* data, size_t size, std::string& error) {
+    if (!fd_.is_open()) return misuse(kNoFile, error);
     return file_seek(fd_, offset, error) && file_write_all(fd_, data, size, error);
 }
 
 AtomicFile::Commit AtomicFile::commit(std::string& error) {
+    if (!fd_.is_open()) {
+        misuse(kNoFile, error);
+        return Commit::write_failed;
+    }
     // Private while written; its final bits just before it takes the name.
     if (!file_set_permissions(fd_, permissions_, error) || !file_sync(fd_, error) || !fd_.close(error)) {
         abandon();

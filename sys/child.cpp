@@ -5,18 +5,23 @@
 #include <cstdio>
 
 #include "sys/file_primitives.h"
+#include "sys/misuse.h"
 
 bool ChildProcess::read(uint8_t* output, size_t output_size, size_t& got, std::string& error) {
     got = 0;
+    if (process_ == 0) return misuse("a child read that is not running", error);
     if (!fd_read_some(out_.get(), output, output_size, got, error)) return reap("its output could not be read", error);
     if (got == 0) out_.reset();
     return true;
 }
 
-bool ChildProcess::wait(std::string& error) { return reap(nullptr, error); }
+bool ChildProcess::wait(std::string& error) {
+    if (process_ == 0) return misuse("a child waited for that is not running", error);
+    return reap(nullptr, error);
+}
 
 void ChildProcess::abort() {
-    if (!id_) return;
+    if (process_ == 0) return;
     kill_process();
     std::string ignored;
     reap(nullptr, ignored);

@@ -18,15 +18,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "sys/descriptor.h"
-
-// Which process a child is: a process id on POSIX systems, a process handle
-// on Windows. Only the platform's code looks inside.
-struct ChildId;
 
 class ChildProcess {
 public:
@@ -73,6 +68,8 @@ private:
     Exit reap_process();
     void kill_process();
 
-    std::unique_ptr<ChildId> id_;  // while it runs
-    Descriptor out_;               // its standard output, until it ends
+    // The child while it runs, 0 when there is none: its process id on POSIX
+    // systems, its process handle on Windows. Only the platform's code reads it.
+    intptr_t process_ = 0;
+    Descriptor out_;  // its standard output, until it ends
 };

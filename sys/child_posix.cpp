@@ -11,13 +11,10 @@
 #include <cstring>
 #include <vector>
 
+#include "sys/misuse.h"
 #include "sys/signals_posix.h"
 
 extern char** environ;
-
-struct ChildId {
-    pid_t pid;
-};
 
 namespace {
 
@@ -67,6 +64,7 @@ ChildProcess::~ChildProcess() { abort(); }
 
 bool ChildProcess::start(const std::vector<std::string>& args, const std::vector<std::string>& drop_env,
                          const Descriptor& input, std::string& error) {
+    if (process_ != 0) return misuse("a child started while another runs", error);
     int from_child[2];
     if (pipe(from_child) != 0) {
         error = std::strerror(errno);
@@ -95,7 +93,7 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     // to a terminal set to `stty tostop` would stop it (SIGTTOU) and the run
     // with it: SIGTTOU is blocked, which lets its messages through.
     SignalHold hold;
-    sigset_t mask = hold.saved().mask;
+    sigset_t mask = hold.saved();
     sigaddset(&mask, SIGTTOU);
     sigset_t defaults;
     sigemptyset(&defaults);
@@ -124,7 +122,7 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     pid_t pid = -1;
     if (rc == 0) rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
     if (rc == 0) {
-        id_ = std::make_unique<ChildId>(ChildId{pid});
+        process_ = pid;
         cleanup_register_child(pid);
     }
     posix_spawnattr_destroy(&attr);
@@ -143,21 +141,22 @@ ChildProcess::Exit ChildProcess::reap_process() {
     // left in its group (a grandchild) is ended with it, and it is reaped and
     // forgotten while the signals are held, so that no handler kills an id
     // that was freed in between.
+    const pid_t pid = static_cast<pid_t>(process_);
     siginfo_t info;
-    while (waitid(P_PID, static_cast<id_t>(id_->pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
     }
     int status = 0;
     pid_t reaped;
     int wait_errno;
     {
         SignalHold hold;
-        kill(-id_->pid, SIGKILL);
-        while ((reaped = waitpid(id_->pid, &status, 0)) < 0 && errno == EINTR) {
+        kill(-pid, SIGKILL);
+        while ((reaped = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
         }
         wait_errno = errno;
         cleanup_forget_child();
+        process_ = 0;
     }
-    id_.reset();
     Exit exit;
     if (reaped < 0) {
         exit.reason = std::strerror(wait_errno);
@@ -172,4 +171,4 @@ ChildProcess::Exit ChildProcess::reap_process() {
 }
 
 // Its whole process group: a grandchild goes with it.
-void ChildProcess::kill_process() { kill(-id_->pid, SIGKILL); }
+void ChildProcess::kill_process() { kill(-static_cast<pid_t>(process_), SIGKILL); }

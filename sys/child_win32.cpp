@@ -5,12 +5,9 @@
 
 #include <vector>
 
+#include "sys/misuse.h"
 #include "sys/signals_win32.h"
 #include "sys/win32_text.h"
-
-struct ChildId {
-    HANDLE process;
-};
 
 namespace {
 
@@ -55,6 +52,7 @@ ChildProcess::~ChildProcess() { abort(); }
 
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& drop_env,
                          const Descriptor& input, std::string& error) {
+    if (process_ != 0) return misuse("a child started while another runs", error);
     std::wstring program = find_program(argv[0]);
     if (program.empty()) {
         error = "not found (" + argv[0] + ".exe is neither beside the tool nor on PATH)";
@@ -84,7 +82,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector
                   CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, kCreationFlags,
                                  environment.data(), nullptr, &startup, &info);
         if (started) {
-            id_ = std::make_unique<ChildId>(ChildId{info.hProcess});
+            process_ = reinterpret_cast<intptr_t>(info.hProcess);
             cleanup_register_child(info.hProcess);
         }
     }
@@ -107,7 +105,7 @@ bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector
 }
 
 ChildProcess::Exit ChildProcess::reap_process() {
-    HANDLE process = id_->process;
+    HANDLE process = reinterpret_cast<HANDLE>(process_);
     DWORD code = 0;
     Exit exit;
     if (WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 && GetExitCodeProcess(process, &code)) {
@@ -120,8 +118,8 @@ ChildProcess::Exit ChildProcess::reap_process() {
     SignalHold hold;
     cleanup_forget_child();
     CloseHandle(process);
-    id_.reset();
+    process_ = 0;
     return exit;
 }
 
-void ChildProcess::kill_process() { TerminateProcess(id_->process, 1); }
+void ChildProcess::kill_process() { TerminateProcess(reinterpret_cast<HANDLE>(process_), 1); }

@@ -16,6 +16,14 @@
 
 #include <string>
 
+#ifdef _WIN32
+// Windows has no signal mask: a hold is a lock the console's handler takes too.
+struct SignalMask {};
+#else
+#include <signal.h>
+using SignalMask = sigset_t;
+#endif
+
 class Directory;
 
 // TOOL names the tool in that message.
@@ -36,14 +44,11 @@ public:
     SignalHold(const SignalHold&) = delete;
     SignalHold& operator=(const SignalHold&) = delete;
 
-    // What the hold saved: the mask from before it, which is also the one a
-    // child should get (the platform's code reads it).
-    // Kept in place, so that holding never allocates (it runs in destructors).
-    struct Saved;
-    const Saved& saved() const { return *reinterpret_cast<const Saved*>(storage_); }
+    // The mask from before the hold, which is also the one a child should get.
+    const SignalMask& saved() const { return saved_; }
 
 private:
-    alignas(16) unsigned char storage_[256];
+    SignalMask saved_;
 };
 
 // The file NAME in DIR, which stays held while the file is registered.

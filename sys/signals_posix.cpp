@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "sys/directory.h"
 
@@ -90,14 +89,9 @@ void cleanup_install_handlers(const std::string& tool) {
 #endif
 }
 
-static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 16);
+SignalHold::SignalHold() { sigprocmask(SIG_BLOCK, &g_handled, &saved_); }
 
-SignalHold::SignalHold() {
-    Saved* saved = new (storage_) Saved;
-    sigprocmask(SIG_BLOCK, &g_handled, &saved->mask);
-}
-
-SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved().mask, nullptr); }
+SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
 void cleanup_register_file(const Directory& dir, const std::string& name) {
     cleanup_forget_file();

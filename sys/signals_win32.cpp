@@ -8,13 +8,10 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <new>
 
 #include "sys/directory.h"
 #include "sys/signals_win32.h"
 #include "sys/win32_text.h"
-
-struct SignalHold::Saved {};
 
 namespace {
 
@@ -56,12 +53,7 @@ void console_use_utf8() {
     std::atexit(restore_console_code_page);
 }
 
-static_assert(sizeof(SignalHold::Saved) <= 256 && alignof(SignalHold::Saved) <= 16);
-
-SignalHold::SignalHold() {
-    new (storage_) Saved;
-    EnterCriticalSection(&g_lock.section);
-}
+SignalHold::SignalHold() { EnterCriticalSection(&g_lock.section); }
 
 SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock.section); }
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 
 #include "sys/atomic_file.h"
 #include "sys/child.h"
@@ -161,6 +162,42 @@ TEST(Sys, ChildProcessEndsAreToldApart) {
         ASSERT_TRUE(run({"sh", "-c", "echo $$; exec sleep 30"}, child, pid, error)) << error;
     }
     EXPECT_FALSE(process_exists(std::stoll(pid))) << "killed and reaped";
+}
+
+// A call out of its owner's sequence is loud where it can be seen (a debug
+// build stops, naming it) and harmless where it cannot (a release build
+// fails the call, touching no file or process).
+TEST(Sys, MisuseIsLoudInDebugAndFailsInRelease) {
+    TempDir dir;
+    const std::string name = dir / "out.bin";
+    const Bytes data = {1, 2};
+    struct Case {
+        const char* what;
+        std::function<bool(std::string&)> call;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"a child waited for that never started",
+              [](std::string& error) {
+                  ChildProcess child;
+                  return child.wait(error);
+              }},
+             {"a file written after its commit",
+              [&](std::string& error) {
+                  AtomicFile out;
+                  if (!out.begin(name, error) || out.commit(error) != AtomicFile::Commit::done) return true;
+                  return out.write(data.data(), data.size(), error);
+              }},
+         }) {
+#ifdef NDEBUG
+        std::string error;
+        EXPECT_FALSE(c.call(error)) << c.what;
+        EXPECT_TRUE(error.starts_with("internal error: ")) << c.what << ": " << error;
+#else
+        std::string error;
+        EXPECT_DEATH(c.call(error), "internal error: ") << c.what;
+#endif
+    }
+    EXPECT_EQ(list_dir(dir.path), std::vector<std::string>{"out.bin"});
 }
 
 }  // namespace
