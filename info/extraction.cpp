@@ -1,5 +1,8 @@
 #include "info/extraction.h"
 
+#include "sys/standard_output.h"
+#include "sys/temp_file.h"
+
 bool Extraction::begin(const FileArg& raw, const InputFile& input, std::string& subject, std::string& error) {
     raw_ = raw;
     subject = raw.path;

@@ -17,8 +17,8 @@
 
 #include "sys/atomic_file.h"
 #include "sys/descriptor.h"
-#include "sys/file_io.h"
-#include "text/paths.h"
+#include "sys/input_file.h"
+#include "sys/system_paths.h"
 
 class Extraction {
 public:

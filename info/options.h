@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "text/paths.h"
+#include "sys/system_paths.h"
 #include "text/progress.h"
 
 // Exit statuses.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "sys/file_io.h"
+#include "sys/system_paths.h"
 #include "text/paths.h"
 #include "text/quote.h"
 

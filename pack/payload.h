@@ -18,7 +18,7 @@
 #include <string>
 
 #include "pack/failure.h"
-#include "sys/file_io.h"
+#include "sys/input_file.h"
 #include "text/progress.h"
 
 // Where a writer puts the payload: the OTA file behind its header (or, in

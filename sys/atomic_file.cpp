@@ -6,6 +6,11 @@
 
 #include "sys/misuse.h"
 #include "sys/signals.h"
+#include "sys/descriptor.h"
+#include "sys/directory.h"
+#include "sys/file_stamp.h"
+#include "sys/random_bytes.h"
+#include "sys/system_paths.h"
 #include "text/paths.h"
 #include "text/quote.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "sys/file_primitives.h"
+#include "sys/descriptor.h"
 #include "sys/misuse.h"
 
 bool ChildProcess::read(uint8_t* output, size_t output_size, size_t& got, std::string& error) {

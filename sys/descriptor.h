@@ -3,6 +3,8 @@
 // Move-only, so that a file has exactly one owner at a time.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 class Descriptor {
@@ -41,3 +43,26 @@ public:
 private:
     int fd_ = -1;
 };
+
+// The calls on an open file, for its owners. Each returns true on success;
+// on failure it fills `error` with the reason and leaves the printing to the
+// caller.
+
+// One read: `got` is 0 at the end of the file (or of a pipe whose writer
+// closed it). One write: `wrote` bytes went. On the bare number, for the
+// system layer's own code, which also writes standard output's.
+bool fd_read_some(int fd, uint8_t* data, size_t size, size_t& got, std::string& error);
+bool fd_write_some(int fd, const uint8_t* data, size_t size, size_t& wrote, std::string& error);
+constexpr int kStandardOutput = 1;
+
+bool file_read_up_to(const Descriptor& fd, uint8_t* data, size_t size, size_t& done, std::string& error);
+bool file_write_all(const Descriptor& fd, const uint8_t* data, size_t size, std::string& error);
+// Moves to `offset` from the file's start.
+bool file_seek(const Descriptor& fd, uint64_t offset, std::string& error);
+// Writes the file's data through to the disk.
+bool file_sync(const Descriptor& fd, std::string& error);
+
+// The permission bits a new file gets (0666 less the umask), and a file's
+// bits set (nothing on Windows, which has none).
+uint32_t new_file_permissions();
+bool file_set_permissions(const Descriptor& fd, uint32_t permissions, std::string& error);

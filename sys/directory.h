@@ -10,7 +10,7 @@
 #include <string>
 
 #include "sys/descriptor.h"
-#include "sys/file_io.h"
+#include "sys/file_stamp.h"
 
 class Directory {
 public:
@@ -60,14 +60,3 @@ private:
     std::string path_;
     std::string resolved_;
 };
-
-// The permission bits a new file gets (0666 less the umask), and a file's
-// bits set (nothing on Windows, which has none).
-uint32_t new_file_permissions();
-bool file_set_permissions(const Descriptor& fd, uint32_t permissions, std::string& error);
-
-// Writes the file's data through to the disk.
-bool file_sync(const Descriptor& fd, std::string& error);
-
-// Random bytes for a name no one can guess.
-void random_bytes(uint8_t* data, size_t size);

@@ -1,5 +1,9 @@
 #include "sys/directory.h"
 
+#include "sys/descriptor.h"
+#include "sys/file_stamp.h"
+#include "sys/system_paths.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +13,6 @@
 #include <cstring>
 
 #include "sys/stamp_posix.h"
-#include "text/paths.h"
 
 namespace {
 

@@ -1,5 +1,8 @@
 #include "sys/directory.h"
 
+#include "sys/descriptor.h"
+#include "sys/file_stamp.h"
+
 #include <fcntl.h>
 #include <windows.h>
 

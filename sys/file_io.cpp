@@ -1,12 +1,14 @@
 // The file steps that are the same on every system, built on the platform's
 // primitives (file_io_*.cpp).
-#include "sys/file_io.h"
+#include "sys/descriptor.h"
+#include "sys/file_stamp.h"
+#include "sys/input_file.h"
+#include "sys/standard_output.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "sys/file_primitives.h"
 
 namespace {
 

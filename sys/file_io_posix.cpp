@@ -1,4 +1,10 @@
-#include "sys/file_io.h"
+#include "sys/descriptor.h"
+#include "sys/file_stamp.h"
+#include "sys/input_file.h"
+#include "sys/standard_output.h"
+#include "sys/system_paths.h"
+#include "sys/temp_file.h"
+#include "text/paths.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +16,6 @@
 #include <cstring>
 #include <vector>
 
-#include "sys/file_primitives.h"
 #include "sys/stamp_posix.h"
 
 namespace {

@@ -1,4 +1,10 @@
-#include "sys/file_io.h"
+#include "sys/descriptor.h"
+#include "sys/file_stamp.h"
+#include "sys/input_file.h"
+#include "sys/standard_output.h"
+#include "sys/system_paths.h"
+#include "sys/temp_file.h"
+#include "text/paths.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -7,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "sys/file_primitives.h"
 #include "sys/stamp_win32.h"
 #include "sys/win32_text.h"
 

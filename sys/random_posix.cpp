@@ -1,6 +1,6 @@
 // The system's randomness, for temporary names. A file of its own, so that a
 // test can link its own in its place (tests/atomic_names_test.cpp).
-#include "sys/directory.h"
+#include "sys/random_bytes.h"
 
 #ifdef __APPLE__
 #include <sys/random.h>  // getentropy

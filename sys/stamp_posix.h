@@ -3,6 +3,6 @@
 
 #include <sys/stat.h>
 
-#include "sys/file_io.h"
+#include "sys/file_stamp.h"
 
 FileStamp stamp_of(const struct stat& st);

@@ -5,6 +5,6 @@
 
 #include <string>
 
-#include "sys/file_io.h"
+#include "sys/file_stamp.h"
 
 bool stamp_of(HANDLE handle, FileStamp& stamp, std::string& error);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sys/atomic_file.h"
+#include "sys/random_bytes.h"
 #include "test_support.h"
 
 void random_bytes(uint8_t* data, size_t size) { std::memset(data, 0, size); }

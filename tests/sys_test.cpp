@@ -8,7 +8,9 @@
 
 #include "sys/atomic_file.h"
 #include "sys/child.h"
-#include "sys/file_io.h"
+#include "sys/descriptor.h"
+#include "sys/input_file.h"
+#include "sys/system_paths.h"
 #include "test_support.h"
 
 namespace {

@@ -10,7 +10,8 @@
 
 #include <stdexcept>
 
-#include "sys/file_io.h"
+#include "sys/descriptor.h"
+#include "sys/temp_file.h"
 #include "sys/win32_text.h"
 
 namespace {

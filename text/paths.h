@@ -18,19 +18,3 @@ struct PathParts {
     std::string name;
 };
 PathParts split_path(const std::string& path, PathStyle style);
-
-// For an absolute path with its links resolved: the system directory it lies
-// in, "/dev" or "/proc", or empty. /dev/shm, the file system for shared
-// memory, holds ordinary files and is none.
-std::string system_directory_named(const std::string& resolved);
-
-// A file named on a command line, where "-" stands for a standard stream.
-struct FileArg {
-    bool standard = false;  // standard input or output, by where the name stands
-    std::string path;       // the name as given
-};
-// As an output: "-", and standard output's other names (/dev/stdout,
-// /dev/fd/1, /proc/self/fd/1), which are not files to replace.
-FileArg output_arg(const std::string& arg);
-// As an input: "-" alone; any other name is a file, /dev/stdin too.
-FileArg input_arg(const std::string& arg);
