@@ -123,7 +123,8 @@ AtomicFile::Commit AtomicFile::commit(std::string& error) {
         return Commit::write_failed;
     }
     // Private while written; its final bits just before it takes the name.
-    if (!file_set_permissions(fd_, permissions_, error) || !file_sync(fd_, error) || !fd_.close(error)) {
+    if (!file_set_permissions(fd_, permissions_, error) || !file_sync(fd_, error) || !dir_.keep(fd_, error) ||
+        !fd_.close(error)) {
         abandon();
         return Commit::write_failed;
     }

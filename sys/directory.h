@@ -38,8 +38,13 @@ public:
 
     enum class Made { made, exists, failed };
     // Creates NAME, which must not exist yet, for writing, private to its
-    // owner (0600); `exists` when the name is taken.
+    // owner (0600); `exists` when the name is taken. On Windows it is marked
+    // for deletion when its last handle closes, so that even a tool ended by
+    // force leaves nothing; POSIX has no such mark (a SIGKILL leaves it).
     Made create_new(const std::string& name, Descriptor& fd, std::string& error) const;
+    // Clears that mark, so that the file outlives its handle: the step before
+    // the file is closed for its rename.
+    bool keep(const Descriptor& fd, std::string& error) const;
 
     // Renames FROM over TO, which it replaces as a name.
     bool rename(const std::string& from, const std::string& to, std::string& error) const;

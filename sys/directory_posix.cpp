@@ -92,6 +92,9 @@ Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, s
     return Made::failed;
 }
 
+// A POSIX file has no mark to clear: it stays until it is removed.
+bool Directory::keep(const Descriptor&, std::string&) const { return true; }
+
 bool Directory::rename(const std::string& from, const std::string& to, std::string& error) const {
     if (renameat(fd_.get(), from.c_str(), fd_.get(), to.c_str()) != 0) {
         error = std::strerror(errno);

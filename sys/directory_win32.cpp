@@ -47,20 +47,43 @@ std::string Directory::system_directory() const { return ""; }
 // inherited access, whatever it replaces, so nothing is kept.
 bool Directory::own_regular_file(const std::string&) const { return false; }
 
+namespace {
+
+// Whether the file goes when its last handle closes.
+bool mark_for_deletion(HANDLE handle, bool deleted) {
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = deleted;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+}  // namespace
+
 Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {
-    // Shared for deletion, so that a console event can remove it while it is open.
-    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion, so that a console event can remove it while it
+    // is open; DELETE access, for the mark that deletes it with its handle.
+    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_EXISTS) return Made::exists;
         error = win32_reason(code);
         return Made::failed;
     }
+    if (!mark_for_deletion(handle, true)) {
+        error = last_reason();
+        CloseHandle(handle);
+        DeleteFileW(wide_path_in(path_, name).c_str());
+        return Made::failed;
+    }
+    // Deleted with its handle, if the descriptor cannot be had.
     fd = Descriptor(descriptor_of(handle, _O_RDWR, error));
-    if (fd.is_open()) return Made::made;
-    DeleteFileW(wide_path_in(path_, name).c_str());
-    return Made::failed;
+    return fd.is_open() ? Made::made : Made::failed;
+}
+
+bool Directory::keep(const Descriptor& fd, std::string& error) const {
+    if (mark_for_deletion(handle_of(fd.get()), false)) return true;
+    error = last_reason();
+    return false;
 }
 
 // A read-only file is replaced as any other, and its successor is read-only

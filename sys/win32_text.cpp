@@ -57,7 +57,7 @@ std::wstring quoted_argument(const std::wstring& argument) {
     return text + L"\"";
 }
 
-std::wstring environment_block(const std::vector<std::string>& drop, const std::vector<std::string>& add) {
+std::wstring environment_block(const std::vector<std::string>& drop) {
     std::wstring block;
     wchar_t* all = GetEnvironmentStringsW();
     for (const wchar_t* entry = all; *entry != L'\0'; entry += wcslen(entry) + 1) {
@@ -69,7 +69,6 @@ std::wstring environment_block(const std::vector<std::string>& drop, const std::
         if (!dropped) block += std::wstring(entry) + L'\0';
     }
     FreeEnvironmentStringsW(all);
-    for (const std::string& setting : add) block += wide(setting) + L'\0';
     return block + L'\0';
 }
 

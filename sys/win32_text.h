@@ -25,10 +25,10 @@ std::wstring wide_path_in(const std::string& dir, const std::string& name);
 // backslashes before a quote doubled.
 std::wstring quoted_argument(const std::wstring& argument);
 
-// The tool's environment as a block for CreateProcessW: less the variables
-// named in `drop` (names are without case on Windows), then the NAME=value
-// settings in `add`.
-std::wstring environment_block(const std::vector<std::string>& drop, const std::vector<std::string>& add = {});
+// The tool's environment as a block for CreateProcessW, less the variables
+// named in `drop` (names are without case on Windows): NAME=value entries,
+// each ended by a NUL, then one more NUL.
+std::wstring environment_block(const std::vector<std::string>& drop);
 
 // A copy of `handle` that a child started now inherits, or null; its owner
 // closes it once the child has started.

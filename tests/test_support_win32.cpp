@@ -45,7 +45,10 @@ std::wstring environment_for(const RunOptions& options) {
     if (options.path_env) changes.push_back("PATH=" + *options.path_env);
     std::vector<std::string> names;
     for (const std::string& change : changes) names.push_back(change.substr(0, change.find('=')));
-    return environment_block(names, changes);
+    std::wstring block = environment_block(names);
+    block.pop_back();  // the block's end, after the settings
+    for (const std::string& change : changes) block += wide(change) + L'\0';
+    return block + L'\0';
 }
 
 std::string slurp(FILE* file) {

@@ -74,24 +74,34 @@ TEST(Windows, XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold) {
     }
 }
 
-// Ctrl-C (as Ctrl-Break or a closed console) ends xz.exe and removes the
-// temporary file; the tool ends as an unhandled Ctrl-C ends a program.
-TEST(Windows, CtrlCTakesXzAndTheTemporaryFileWithIt) {
-    TempDir dir;
-    TempDir elsewhere;
+// The tool packing app.bin in dir with a stand-in xz.exe that sleeps, and
+// that xz.exe, once it has started (it says who it is in `elsewhere`).
+struct SleepingRun {
+    Running run;
+    HANDLE xz = nullptr;
+};
+SleepingRun start_sleeping_run(const TempDir& dir, const TempDir& elsewhere, bool new_console) {
     std::string tool = tool_copy(dir, kStandIn);
     std::string pid_file = elsewhere / "xz.pid";
     write_file(dir / "app.bin", make_image(3000, ""));
     RunOptions options;
     options.cwd = dir.path;
     options.env = {"OTA_STAND_IN=sleep:" + pid_file};
-    options.new_console = true;
-    Running run = start_program(tool, {"app.bin", "image_compress"}, options);
+    options.new_console = new_console;
+    SleepingRun started{start_program(tool, {"app.bin", "image_compress"}, options)};
     for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     Bytes pid_text = read_file_if_any(pid_file);
-    ASSERT_FALSE(pid_text.empty());
-    DWORD xz_pid = std::stoul(std::string(pid_text.begin(), pid_text.end()));
-    HANDLE xz = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, xz_pid);
+    if (!pid_text.empty()) {
+        started.xz = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(std::string(pid_text.begin(), pid_text.end())));
+    }
+    return started;
+}
+
+// Ctrl-C (as Ctrl-Break or a closed console) ends xz.exe and removes the
+// temporary file; the tool ends as an unhandled Ctrl-C ends a program.
+TEST(Windows, CtrlCTakesXzAndTheTemporaryFileWithIt) {
+    TempDir dir, elsewhere;
+    auto [run, xz] = start_sleeping_run(dir, elsewhere, true);
     ASSERT_NE(xz, nullptr);
     // Ctrl-C as a user gives it: in the tool's own console, which the test
     // joins for the moment, ignoring the event itself.
@@ -111,6 +121,21 @@ TEST(Windows, CtrlCTakesXzAndTheTemporaryFileWithIt) {
     EXPECT_EQ(WaitForSingleObject(xz, 5000), WAIT_OBJECT_0) << "xz.exe, in a group Ctrl-C does not reach, was ended";
     TerminateProcess(xz, 1);
     CloseHandle(xz);
+    EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "tools"}));
+}
+
+// A tool ended by force, which no handler sees, leaves no temporary file:
+// the system deletes it when the tool's last handle to it goes.
+TEST(Windows, ATerminatedToolLeavesNoTemporaryFile) {
+    TempDir dir, elsewhere;
+    auto [run, xz] = start_sleeping_run(dir, elsewhere, false);
+    ASSERT_NE(xz, nullptr);
+    std::vector<std::string> during = list_dir(dir.path);
+    kill_program(run);
+    wait_program(run);
+    TerminateProcess(xz, 1);
+    CloseHandle(xz);
+    EXPECT_EQ(during.size(), 3u) << "the temporary file was there while the tool ran";
     EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "tools"}));
 }
 
