@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,17 @@
 #include "sys/process.h"
 #include "sys/sha256.h"
 #include "text/progress.h"
+#include "text/say.h"
+#include "text/version.h"
 #include "verify/ota_verify.h"
 
 namespace {
+
+// "ota_info: SUBJECT: WHAT" on standard error; returns kInfoTrouble.
+int info_complain(const std::string& subject, const std::string& what) {
+    diagnose("ota_info", about(subject, what));
+    return kInfoTrouble;
+}
 
 // A stream longer than this cannot be an OTA file, whatever else it holds:
 // reading stops there (/dev/zero has no end).
@@ -180,12 +189,23 @@ int main(int argc, char** argv) {
     process_setup(argc, argv);
     int status = kInfoValid;
     try {
-        InfoOptions options;
-        if (parse_info_arguments(argc, argv, options, status)) status = run(options);
-    } catch (const std::exception& e) {
-        // Only resources can run out here (memory): the extraction's owner
-        // has removed a partial RAW.
+        InfoOptions options = parse_info_arguments(argc, argv);
+        switch (options.action) {
+            case InfoOptions::Action::help: std::fputs(kInfoUsage, stdout); break;
+            case InfoOptions::Action::version: say(version_text("ota_info")); break;
+            case InfoOptions::Action::usage_failure:
+                diagnose("ota_info", options.problem);
+                std::fputs("Try 'ota_info --help'.\n", stderr);
+                status = kInfoTrouble;
+                break;
+            case InfoOptions::Action::run: status = run(options); break;
+        }
+    } catch (const std::bad_alloc& e) {
+        // Memory ran out: the extraction's owner has removed a partial RAW.
         status = info_complain("out of resources", e.what());
+    } catch (const std::exception& e) {
+        // Anything else is a fault of the tool's own, told as one.
+        status = info_complain("internal error", e.what());
     }
     // The report, the help and the version are the result: losing them fails the run.
     std::string error;

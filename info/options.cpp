@@ -1,15 +1,11 @@
 #include "info/options.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "text/quote.h"
 #include "text/say.h"
-#include "text/version.h"
 
-namespace {
-
-const char kUsage[] =
+const char kInfoUsage[] =
     "usage: ota_info [--json] [--sha256] [--max-size SIZE] [--extract RAW] [--progress | --no-progress] [--] FILE...\n"
     "       ota_info -h | --help | -V | --version\n"
     "Lists and verifies OTA files made by image_gen_header; FILE - is standard input.\n"
@@ -33,22 +29,15 @@ const char kUsage[] =
     "be read (or RAW that cannot be written).\n"
     "See the ota_info(1) man page.\n";
 
-constexpr const char* kNeedsASize = "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB";
-
-}  // namespace
-
-int info_complain(const std::string& subject, const std::string& what) {
-    diagnose("ota_info", about(subject, what));
-    return kInfoTrouble;
-}
-
 namespace {
 
-// A command line that names no run: what is wrong, then where help is.
-int usage_error(const std::string& message) {
-    diagnose("ota_info", message);
-    std::fputs("Try 'ota_info --help'.\n", stderr);
-    return kInfoTrouble;
+constexpr const char* kNeedsASize = "needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB";
+
+// A usage failure: what is wrong, naming the argument.
+InfoOptions usage_failure(const std::string& problem) {
+    InfoOptions failed;
+    failed.problem = problem;
+    return failed;
 }
 
 }  // namespace
@@ -81,7 +70,8 @@ bool parse_size(const std::string& text, uint64_t& size) {
     return true;
 }
 
-bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status) {
+InfoOptions parse_info_arguments(int argc, char** argv) {
+    InfoOptions options;
     bool options_done = false;
     std::string max_size_given;  // as typed, to name it if it is given again
     for (int i = 1; i < argc; i++) {
@@ -91,13 +81,11 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
         if (option && arg == "--") {
             options_done = true;
         } else if (option && (arg == "--help" || arg == "-h")) {
-            std::fputs(kUsage, stdout);
-            status = kInfoValid;
-            return false;
+            options.action = InfoOptions::Action::help;
+            return options;
         } else if (option && (arg == "--version" || arg == "-V")) {
-            say(version_text("ota_info"));
-            status = kInfoValid;
-            return false;
+            options.action = InfoOptions::Action::version;
+            return options;
         } else if (option && arg == "--json") {
             options.json = true;
         } else if (option && arg == "--sha256") {
@@ -107,55 +95,47 @@ bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& stat
         } else if (option && (arg == "--extract" || arg.starts_with("--extract="))) {
             bool joined = arg != "--extract";
             if (joined ? arg.size() == 10 : !has_value) {
-                status = usage_error(about("--extract", "needs a file name"));
-                return false;
+                return usage_failure(about("--extract", "needs a file name"));
             }
             std::string raw = joined ? arg.substr(10) : argv[++i];
             // "--extract --json FILE" is an option forgotten, not a file named --json.
             if (!joined && raw.size() > 1 && raw[0] == '-') {
-                status = usage_error(about("--extract", "RAW " + single_quoted(raw) + " looks like an option; name such a file --extract=" +
+                return usage_failure(about("--extract", "RAW " + single_quoted(raw) + " looks like an option; name such a file --extract=" +
                                                             raw + " or ./" + raw));
-                return false;
             }
             if (options.extract) {
-                status = usage_error(about("--extract", "given twice (" + single_quoted(options.extract->path) + " and " +
+                return usage_failure(about("--extract", "given twice (" + single_quoted(options.extract->path) + " and " +
                                                             single_quoted(raw) + ")"));
-                return false;
             }
             options.extract = output_arg(raw);
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {
             bool joined = arg != "--max-size";
             if (!joined && !has_value) {
-                status = usage_error(about(arg, kNeedsASize));
-                return false;
+                return usage_failure(about(arg, kNeedsASize));
             }
             std::string value = joined ? arg.substr(11) : argv[++i];
             uint64_t size;
             if (!parse_size(value, size)) {
-                status = usage_error(about("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value)));
-                return false;
+                return usage_failure(about("--max-size", std::string(kNeedsASize) + "; not " + single_quoted(value)));
             }
             if (options.max_size) {
-                status = usage_error(about("--max-size", "given twice (" + single_quoted(max_size_given) + " and " +
+                return usage_failure(about("--max-size", "given twice (" + single_quoted(max_size_given) + " and " +
                                                              single_quoted(value) + ")"));
-                return false;
             }
             options.max_size = size;
             max_size_given = value;
         } else if (option) {
-            status = usage_error(about(arg, "unknown option"));
-            return false;
+            return usage_failure(about(arg, "unknown option"));
         } else {
             options.files.push_back(arg);
         }
     }
     if (options.files.empty()) {
-        status = usage_error("no FILE given");
-        return false;
+        return usage_failure("no FILE given");
     }
     if (options.extract && options.files.size() != 1) {
-        status = usage_error(about("--extract", "takes exactly one FILE"));
-        return false;
+        return usage_failure(about("--extract", "takes exactly one FILE"));
     }
-    return true;
+    options.action = InfoOptions::Action::run;
+    return options;
 }

@@ -15,6 +15,9 @@ constexpr int kInfoInvalid = 1;
 constexpr int kInfoTrouble = 2;  // usage error, or a file that cannot be read or written
 
 struct InfoOptions {
+    enum class Action { run, help, version, usage_failure };
+    Action action = Action::usage_failure;
+    std::string problem;  // for a usage failure: what is wrong, naming the argument
     bool json = false;
     std::optional<FileArg> extract;  // RAW, or standard output by any of its names
     std::optional<uint64_t> max_size;
@@ -28,10 +31,9 @@ struct InfoOptions {
 // else (blanks before or after too) or a size past 64 bits.
 bool parse_size(const std::string& text, uint64_t& size);
 
-// Reads the command line into `options`. False when the run ends here:
-// --help and --version print (status 0), a usage error is diagnosed with a
-// pointer to --help (status 2).
-bool parse_info_arguments(int argc, char** argv, InfoOptions& options, int& status);
+// Reads the command line; prints nothing. Its action says whether it names
+// a run, asks for the help or the version, or is a usage failure.
+InfoOptions parse_info_arguments(int argc, char** argv);
 
-// "ota_info: SUBJECT: WHAT" on standard error; returns kInfoTrouble.
-int info_complain(const std::string& subject, const std::string& what);
+// The help text --help prints.
+extern const char kInfoUsage[];

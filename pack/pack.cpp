@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "format/crc16_xmodem.h"
@@ -292,10 +293,15 @@ int pack_run(int argc, char** argv) {
     int status;
     try {
         status = pack(argc, argv);
-    } catch (const std::exception& e) {
-        // Only resources can run out here (memory, threads): the owners have
-        // undone what the run made, and it fails as a failed allocation does.
+    } catch (const std::bad_alloc& e) {
+        // Memory ran out: the owners have undone what the run made, and it
+        // fails as a failed allocation does.
         status = fail(PackFailureKind::malloc, "out of resources", e.what());
+    } catch (const std::exception& e) {
+        // Anything else is a fault of the tool's own, told as one; the owners
+        // have undone what the run made.
+        diagnose(kTool, about("internal error", e.what()));
+        status = kPackFailure;
     }
     // The lines are part of the result: a run whose lines were lost failed.
     std::string error;

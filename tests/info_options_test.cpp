@@ -40,4 +40,35 @@ TEST(InfoOptions, SizeParserTakesBinarySuffixesUpTo64Bits) {
     }
 }
 
+// The parser only reads: what the command line asks for comes back as an
+// action, a usage failure with what is wrong, and nothing is printed.
+TEST(InfoOptions, TheCommandLineBecomesAnActionAndPrintsNothing) {
+    using Action = InfoOptions::Action;
+    struct Case {
+        std::vector<std::string> args;
+        Action action;
+        std::string problem;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"a.ota.bin", "--json"}, Action::run, ""},
+             {{"--help", "a.ota.bin"}, Action::help, ""},
+             {{"-V"}, Action::version, ""},
+             {{}, Action::usage_failure, "no FILE given"},
+             {{"--max-size", "4Q", "a"}, Action::usage_failure,
+              "--max-size: needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not '4Q'"},
+             {{"--extract", "raw", "a", "b"}, Action::usage_failure, "--extract: takes exactly one FILE"},
+             {{"--bogus", "a"}, Action::usage_failure, "--bogus: unknown option"},
+         }) {
+        std::vector<char*> argv = {const_cast<char*>("ota_info")};
+        for (const std::string& arg : c.args) argv.push_back(const_cast<char*>(arg.c_str()));
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        InfoOptions options = parse_info_arguments(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
+        const std::string shown = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(options.action, c.action) << shown;
+        EXPECT_EQ(options.problem, c.problem) << shown;
+    }
+}
+
 }  // namespace
