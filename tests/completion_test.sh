@@ -1,9 +1,21 @@
 #!/usr/bin/env bash
 # Drives the bash completion functions as bash does (COMP_WORDS, COMP_CWORD)
-# and checks what each offers. Usage: tests/completion_test.sh SOURCE_DIR
+# and checks what each offers: the options and modes are the ones each
+# tool's --help gives, so that the script and the tool cannot drift apart.
+# Usage: tests/completion_test.sh SOURCE_DIR IMAGE_GEN_HEADER OTA_INFO
 set -uo pipefail
 source "$1/completions/image_gen_header"
 source "$1/completions/ota_info"
+# The options a --help lists (lines "  -o, --output OUTPUT"), sorted, in one line.
+help_options() {
+  "$1" --help | grep -oE '^  -[-a-zA-Z0-9]+(, --[-a-z0-9]+)?' | tr -d ' ' | tr ',' '\n' | grep -vx -- -- |
+    LC_ALL=C sort | paste -sd' '
+}
+pack_options=$(help_options "$2")
+info_options=$(help_options "$3")
+info_long_options=$(tr ' ' '\n' <<< "$info_options" | grep -- '^--' | paste -sd' ')
+modes=$("$2" --help | sed -n '/^MODE is one of:/,/^$/s/^  \([a-z_]*\) .*/\1/p' | LC_ALL=C sort | paste -sd' ')
+[ -n "$pack_options" ] && [ -n "$info_options" ] && [ -n "$modes" ] || { echo "FAIL: no options or modes in --help"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" && touch app.bin app.ota.bin 'with blank.bin' && mkdir sub
@@ -29,17 +41,17 @@ check() {
 
 check "app.bin sub with blank.bin" image_gen_header ""
 check "app.bin" image_gen_header app
-check "flash_remapping image_compress image_copy" image_gen_header app.bin ""
+check "$modes" image_gen_header app.bin ""
 check "image_compress image_copy" image_gen_header app.bin image_c
 check "" image_gen_header app.bin image_copy ""
-check "--help --no-progress --output --progress --version -V -h -o" image_gen_header -
+check "$pack_options" image_gen_header -
 check "--output" image_gen_header --o
 check "app.bin app.ota.bin sub with blank.bin" image_gen_header -o ""
 check "app.bin sub with blank.bin" image_gen_header -o out.ota.bin ""
-check "flash_remapping image_compress image_copy" image_gen_header --output out.ota.bin app.bin ""
-check "--help --no-progress --output --progress --version -V -h -o" image_gen_header app.bin image_copy -
-check "--extract --help --json --max-size --no-progress --progress --sha256 --version" ota_info --
-check "--extract --help --json --max-size --no-progress --progress --sha256 --version -V -h" ota_info -
+check "$modes" image_gen_header --output out.ota.bin app.bin ""
+check "$pack_options" image_gen_header app.bin image_copy -
+check "$info_long_options" ota_info --
+check "$info_options" ota_info -
 check "--json" ota_info --j
 check "app.bin app.ota.bin" ota_info --json app
 check "" ota_info --max-size ""
