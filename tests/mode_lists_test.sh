@@ -10,7 +10,7 @@ source=$2
 mapfile -t modes < <("$tool" --help | sed -n '/^MODE is one of:/,/^$/s/^  \([a-z_]*\) .*/\1/p')
 [ ${#modes[@]} -ge 3 ] || { echo "FAIL: no modes found in $tool --help" >&2; exit 1; }
 for file in cmake/ImageGenHeaderPack.cmake completions/image_gen_header fuzz/make_seeds.sh .ci/stages/same-bytes \
-            README.md docs/image_gen_header.1; do
+            README.md docs/image_gen_header.1.in; do
   for mode in "${modes[@]}"; do
     grep -qw -- "$mode" "$source/$file" || { echo "FAIL: $file does not name the mode $mode" >&2; exit 1; }
   done
