@@ -73,8 +73,7 @@ struct Blocks {
 
 // Folds blocks 0 to 8·n-1 into eight lanes, two to a 256-bit register:
 // VPCLMULQDQ multiplies both halves at once. Returns how many blocks it took.
-__attribute__((target("pclmul,ssse3,avx2,vpclmulqdq"))) size_t fold_lanes_wide(const Blocks& b,
-                                                                                  __m128i lanes[kLanes]) {
+__attribute__((target("pclmul,ssse3,avx2,vpclmulqdq"))) size_t fold_lanes_wide(const Blocks& b, __m128i lanes[kLanes]) {
     const __m256i reverse = _mm256_broadcastsi128_si256(reverse_mask());
     const __m256i k_stride = _mm256_broadcastsi128_si256(stride_constants());
     __m256i acc[kLanes / 2];
@@ -102,7 +101,8 @@ __attribute__((target("pclmul,ssse3"))) size_t fold_lanes(const Blocks& b, __m12
     for (unsigned j = 1; j < kLanes; j++) lanes[j] = load_block(b.at(j));
     size_t i = kLanes;
     for (; i + kLanes <= b.count; i += kLanes) {
-        for (unsigned j = 0; j < kLanes; j++) lanes[j] = _mm_xor_si128(fold(lanes[j], k_stride), load_block(b.at(i + j)));
+        for (unsigned j = 0; j < kLanes; j++)
+            lanes[j] = _mm_xor_si128(fold(lanes[j], k_stride), load_block(b.at(i + j)));
     }
     return i;
 }
@@ -132,7 +132,7 @@ bool crc16_xmodem_clmul_supported(bool wide) {
 }
 
 __attribute__((target("pclmul,ssse3,sse4.1"))) uint16_t crc16_xmodem_clmul(uint16_t crc, const uint8_t* data,
-                                                                            size_t len, bool wide) {
+                                                                           size_t len, bool wide) {
     // The carried checksum needs both of its bytes in the head block: a head
     // of one byte goes through the portable kernel first.
     if (len % kBlock == 1) {

@@ -28,7 +28,9 @@ using crc16_fold::kLanes;
 
 #define OTA_PMULL __attribute__((target("+crypto")))
 
-OTA_PMULL inline uint64x2_t pair(uint64_t low, uint64_t high) { return vcombine_u64(vcreate_u64(low), vcreate_u64(high)); }
+OTA_PMULL inline uint64x2_t pair(uint64_t low, uint64_t high) {
+    return vcombine_u64(vcreate_u64(low), vcreate_u64(high));
+}
 
 // A·x^distance mod P, as in the x86-64 kernel: k holds x^distance mod P low
 // and x^(distance+64) mod P high.

@@ -54,8 +54,8 @@ std::string ota_mode_list() {
 }
 
 uint32_t ota_load_le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+           static_cast<uint32_t>(p[3]) << 24;
 }
 
 void ota_store_le32(uint8_t* p, uint32_t value) {
@@ -97,7 +97,8 @@ OtaStoredHeader ota_header_decode(const uint8_t bytes[kOtaHeaderSize]) {
     h.magic_filled = all_ff(bytes + kOtaMagic + kOtaMagicLength, kOtaMagicField - kOtaMagicLength);
     h.label = text_field(bytes + kOtaImageLabel, kOtaLabelSize);
     h.label_terminated = h.label.size() < kOtaLabelSize;
-    h.label_filled = h.label_terminated && all_ff(bytes + kOtaImageLabel + h.label.size() + 1, kOtaLabelSize - h.label.size() - 1);
+    h.label_filled =
+        h.label_terminated && all_ff(bytes + kOtaImageLabel + h.label.size() + 1, kOtaLabelSize - h.label.size() - 1);
     h.remap_flag = ota_load_le32(bytes + kOtaRemapFlag);
     h.reserved_44 = ota_load_le32(bytes + kOtaReserved44);
     h.zero_word = ota_load_le32(bytes + kOtaZeroWord);
@@ -110,7 +111,8 @@ OtaStoredHeader ota_header_decode(const uint8_t bytes[kOtaHeaderSize]) {
     h.remap_marker = ota_load_le32(bytes + kOtaRemapMarker);
     h.tail_filled = all_ff(bytes + kOtaReservedTail, kOtaHeaderSize - kOtaReservedTail);
     // Only flags that are each set or clear, and not both set, name a mode.
-    if (is_flag(h.remap_flag) && is_flag(h.compress_flag) && !(h.remap_flag == kOtaFlagSet && h.compress_flag == kOtaFlagSet)) {
+    if (is_flag(h.remap_flag) && is_flag(h.compress_flag) &&
+        !(h.remap_flag == kOtaFlagSet && h.compress_flag == kOtaFlagSet)) {
         h.mode = h.compress_flag == kOtaFlagSet ? OtaMode::image_compress
                  : h.remap_flag == kOtaFlagSet  ? OtaMode::flash_remapping
                                                 : OtaMode::image_copy;

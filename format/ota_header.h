@@ -34,7 +34,7 @@ constexpr size_t kOtaReserved44 = 0x44;    // always 0xFFFFFFFF
 constexpr size_t kOtaZeroWord = 0x48;      // always 0
 constexpr size_t kOtaCompressFlag = 0x4C;  // 0 in image_compress mode
 constexpr size_t kOtaPayloadSize = 0x50;
-constexpr size_t kOtaPayloadCrc = 0x54;    // CRC-16 zero-extended to a word
+constexpr size_t kOtaPayloadCrc = 0x54;  // CRC-16 zero-extended to a word
 constexpr size_t kOtaImageSize = 0x58;
 constexpr size_t kOtaImageCrc = 0x5C;
 constexpr size_t kOtaReserved60 = 0x60;    // always 0xFFFFFFFF
@@ -44,7 +44,7 @@ constexpr size_t kOtaReservedTail = 0x68;  // 24 bytes of 0xFF to the end
 constexpr size_t kOtaMagicField = 32;
 constexpr size_t kOtaLabelSize = 32;
 constexpr size_t kOtaMaxLabelLength = kOtaLabelSize - 1;  // and its NUL
-constexpr char kOtaMagicText[] = "WIFI K7Q3 R2T9";  // written with its NUL
+constexpr char kOtaMagicText[] = "WIFI K7Q3 R2T9";        // written with its NUL
 constexpr size_t kOtaMagicLength = sizeof kOtaMagicText;  // 15, NUL included
 constexpr uint32_t kOtaFlagSet = 0x00000000;
 constexpr uint32_t kOtaFlagClear = 0xFFFFFFFF;
@@ -81,10 +81,10 @@ struct OtaStoredHeader {
     bool magic_filled = false;    // 0xFF after them to the field's end
     std::string label;            // the bytes before the label's NUL (or all 32)
     bool label_terminated = false;
-    bool label_filled = false;    // 0xFF after the NUL to the field's end
+    bool label_filled = false;  // 0xFF after the NUL to the field's end
     uint32_t remap_flag = 0, compress_flag = 0, remap_marker = 0, zero_word = 0;
     uint32_t reserved_44 = 0, reserved_60 = 0;
-    bool tail_filled = false;     // 0xFF from 0x68 to the end
+    bool tail_filled = false;  // 0xFF from 0x68 to the end
     // Whole words: a checksum word with bits above 16 is a fault the reader names.
     uint32_t payload_size = 0, payload_crc = 0, image_size = 0, image_crc = 0;
 };

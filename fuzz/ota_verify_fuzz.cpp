@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "verify/ota_verify.h"
 #include "info/report_print.h"
+#include "verify/ota_verify.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

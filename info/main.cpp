@@ -15,10 +15,10 @@
 #include "info/report_print.h"
 #include "sys/file_stamp.h"
 #include "sys/input_file.h"
-#include "sys/standard_output.h"
-#include "sys/system_paths.h"
 #include "sys/process.h"
 #include "sys/sha256.h"
+#include "sys/standard_output.h"
+#include "sys/system_paths.h"
 #include "text/progress.h"
 #include "text/say.h"
 #include "text/version.h"
@@ -124,7 +124,8 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
                    bool listed_before) {
     std::string error;
     InputFile in;
-    bool opened = input_arg(file).standard ? in.open_standard_input(error) : in.open(file, FifoOpen::wait_for_writer, error);
+    bool opened =
+        input_arg(file).standard ? in.open_standard_input(error) : in.open(file, FifoOpen::wait_for_writer, error);
     if (!opened) return unreadable(options, file, error, report_to);
     if (in.stamp().kind == FileKind::directory) return unreadable(options, file, std::strerror(EISDIR), report_to);
     Extraction extraction;

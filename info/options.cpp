@@ -60,7 +60,7 @@ bool parse_size(const std::string& text, uint64_t& size) {
     std::string suffix = text.substr(at);
     // One blank may part the number from its suffix; none may end the size.
     if (suffix.starts_with(' ') && suffix.size() > 1) suffix.erase(0, 1);
-    unsigned shift = suffix.empty()                         ? 0
+    unsigned shift = suffix.empty()                     ? 0
                      : suffix == "K" || suffix == "KiB" ? 10
                      : suffix == "M" || suffix == "MiB" ? 20
                      : suffix == "G" || suffix == "GiB" ? 30
@@ -100,12 +100,13 @@ InfoOptions parse_info_arguments(int argc, char** argv) {
             std::string raw = joined ? arg.substr(10) : argv[++i];
             // "--extract --json FILE" is an option forgotten, not a file named --json.
             if (!joined && raw.size() > 1 && raw[0] == '-') {
-                return usage_failure(about("--extract", "RAW " + single_quoted(raw) + " looks like an option; name such a file --extract=" +
-                                                            raw + " or ./" + raw));
+                return usage_failure(about("--extract", "RAW " + single_quoted(raw) +
+                                                            " looks like an option; name such a file --extract=" + raw +
+                                                            " or ./" + raw));
             }
             if (options.extract) {
-                return usage_failure(about("--extract", "given twice (" + single_quoted(options.extract->path) + " and " +
-                                                            single_quoted(raw) + ")"));
+                return usage_failure(about("--extract", "given twice (" + single_quoted(options.extract->path) +
+                                                            " and " + single_quoted(raw) + ")"));
             }
             options.extract = output_arg(raw);
         } else if (option && (arg == "--max-size" || arg.starts_with("--max-size="))) {

@@ -74,7 +74,7 @@ std::string ota_listing(const std::string& file, const OtaReport& r, const Repor
         text += line("image_sha256", extras.image_sha256.empty() ? "unknown" : extras.image_sha256);
     }
     for (const auto& problem : r.problems) text += line("problem", problem);
-    std::string verdict = r.valid()       ? "valid"
+    std::string verdict = r.valid()     ? "valid"
                           : r.bad_magic ? "not an OTA file (bad magic)"
                                         : "invalid, " + std::to_string(r.problems.size()) +
                                               (r.problems.size() == 1 ? " problem" : " problems");

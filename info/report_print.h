@@ -12,7 +12,7 @@ struct ReportExtras {
     std::optional<uint64_t> max_size;  // --max-size: the slot the file must fit
     bool sha256 = false;               // --sha256: the digests below, in hexadecimal
     std::string file_sha256;
-    std::string image_sha256;          // empty when the image is not known
+    std::string image_sha256;  // empty when the image is not known
 };
 
 // "0x100000, 75.0% used, 262144 bytes free" (or "N bytes over"): how full

@@ -17,8 +17,8 @@
 #include "sys/atomic_file.h"
 #include "sys/file_stamp.h"
 #include "sys/input_file.h"
-#include "sys/standard_output.h"
 #include "sys/process.h"
+#include "sys/standard_output.h"
 #include "sys/work_buffer.h"
 #include "text/quote.h"
 #include "text/say.h"
@@ -137,13 +137,19 @@ std::unique_ptr<PayloadWriter> make_payload_writer(Run& run) {
 void warn_about_image(const std::string& input, const uint8_t* first, size_t size, const std::string& label) {
     static constexpr uint8_t kElfMagic[] = {0x7F, 'E', 'L', 'F'};
     if (size >= sizeof kElfMagic && std::memcmp(first, kElfMagic, sizeof kElfMagic) == 0) {
-        diagnose(kTool, about(input, "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"));
+        diagnose(
+            kTool,
+            about(
+                input,
+                "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"));
     }
     if (size >= kOtaMagicLength && std::memcmp(first, kOtaMagicText, kOtaMagicLength) == 0) {
         diagnose(kTool, about(input, "is already an OTA file; packed again as it is, inside a new header"));
     }
-    if (size > kRawLabelOffset && std::memchr(first + kRawLabelOffset, 0, std::min(size - kRawLabelOffset, kOtaMaxLabelLength)) == nullptr) {
-        diagnose(kTool, about(input, "no NUL ends the label at 0x100 within 31 bytes; the label is \"" + printable(label) + "\""));
+    if (size > kRawLabelOffset &&
+        std::memchr(first + kRawLabelOffset, 0, std::min(size - kRawLabelOffset, kOtaMaxLabelLength)) == nullptr) {
+        diagnose(kTool, about(input, "no NUL ends the label at 0x100 within 31 bytes; the label is \"" +
+                                         printable(label) + "\""));
     }
 }
 
@@ -180,8 +186,12 @@ bool finish_output(Run& run) {
     }
     switch (run.out.commit(error)) {
         case AtomicFile::Commit::done: return true;
-        case AtomicFile::Commit::write_failed: pack_hold(run.failure, PackFailureKind::file_write, run.out.path(), error); break;
-        case AtomicFile::Commit::rename_failed: pack_hold(run.failure, PackFailureKind::file_open, run.out.path(), error); break;
+        case AtomicFile::Commit::write_failed:
+            pack_hold(run.failure, PackFailureKind::file_write, run.out.path(), error);
+            break;
+        case AtomicFile::Commit::rename_failed:
+            pack_hold(run.failure, PackFailureKind::file_open, run.out.path(), error);
+            break;
     }
     return false;
 }
@@ -282,7 +292,8 @@ int pack(int argc, char** argv) {
     if (!run.memory.reserve(2 * kChunkSize, error)) return fail(PackFailureKind::malloc, run.input_path, error);
     if (!opened) return fail(PackFailureKind::file_open, run.input_path, open_error);
     // A FIFO, device or directory has no size that tells its content.
-    if (measured.kind != FileKind::regular) return fail(PackFailureKind::file_read, run.input_path, "not a regular file");
+    if (measured.kind != FileKind::regular)
+        return fail(PackFailureKind::file_read, run.input_path, "not a regular file");
 
     return write_ota_file(run);
 }

@@ -17,7 +17,8 @@ size_t distance(const std::string& a, const std::string& b) {
         size_t diagonal = row[0];
         row[0] = i;
         for (size_t j = 1; j <= b.size(); j++) {
-            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) == std::tolower(static_cast<unsigned char>(b[j - 1]));
+            bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(b[j - 1]));
             size_t next = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
             diagonal = row[j];
             row[j] = next;
@@ -32,7 +33,8 @@ std::string unknown_mode(const std::string& keyword) {
         if (distance(keyword, ota_mode_name(mode)) < distance(keyword, nearest)) nearest = ota_mode_name(mode);
     }
     // Only a keyword within a few slips is a likely meant one.
-    if (distance(keyword, nearest) <= 4) return "unknown mode " + single_quoted(keyword) + " (did you mean " + nearest + "?)";
+    if (distance(keyword, nearest) <= 4)
+        return "unknown mode " + single_quoted(keyword) + " (did you mean " + nearest + "?)";
     return "unknown mode " + single_quoted(keyword) + " (MODE is " + ota_mode_list() + ")";
 }
 
@@ -107,14 +109,16 @@ PackArgs pack_parse_args(int argc, char** argv) {
             return failure(args, "unknown option " + single_quoted(arg));
         }
         if (value && output) {
-            return failure(args, "OUTPUT is given twice (" + single_quoted(*output) + " and " + single_quoted(*value) + ")");
+            return failure(args,
+                           "OUTPUT is given twice (" + single_quoted(*output) + " and " + single_quoted(*value) + ")");
         }
         if (value) output = value;
     }
     if (output && output->empty()) return failure(args, "the OTA file's name (-o) is empty");
     if (output && output_arg(*output).standard) {
-        return failure(args, "OUTPUT " + single_quoted(*output) +
-                                 " is standard output, but an OTA file needs a file it can seek in: its header is written last");
+        return failure(
+            args, "OUTPUT " + single_quoted(*output) +
+                      " is standard output, but an OTA file needs a file it can seek in: its header is written last");
     }
     if (positional.empty()) return failure(args, "INPUT and MODE are missing");
     bool first_is_mode = ota_mode_named(positional[0]).has_value();
@@ -124,7 +128,8 @@ PackArgs pack_parse_args(int argc, char** argv) {
     }
     std::optional<OtaMode> mode = ota_mode_named(positional[1]);
     if (!mode && first_is_mode) {
-        return failure(args, "the arguments are swapped: INPUT comes first, then MODE (" + single_quoted(positional[0]) + ")");
+        return failure(
+            args, "the arguments are swapped: INPUT comes first, then MODE (" + single_quoted(positional[0]) + ")");
     }
     if (!mode) return failure(args, unknown_mode(positional[1]));
     if (positional.size() > 2) return failure(args, extra_arguments(positional, output.has_value()));
@@ -148,14 +153,14 @@ bool pack_derive_output(PackArgs& args) {
         return false;
     }
     if (separator != std::string::npos) {
-        args.problem = "the output name would leave INPUT's directory: dropping the last 4 bytes of " + single_quoted(input) +
-                       " reaches past a '" + input[separator] + "'; name it with -o";
+        args.problem = "the output name would leave INPUT's directory: dropping the last 4 bytes of " +
+                       single_quoted(input) + " reaches past a '" + input[separator] + "'; name it with -o";
         return false;
     }
     // The cut must fall between characters: half of one is no name to write.
     if ((static_cast<unsigned char>(input[input.size() - 4]) & 0xC0) == 0x80) {
-        args.problem = "the output name would end in half a character: dropping the last 4 bytes of " + single_quoted(input) +
-                       " cuts one in two; name it with -o";
+        args.problem = "the output name would end in half a character: dropping the last 4 bytes of " +
+                       single_quoted(input) + " cuts one in two; name it with -o";
         return false;
     }
     args.output = ota_output_name(input);

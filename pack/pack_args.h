@@ -13,10 +13,10 @@ struct PackArgs {
     Action action = Action::usage_failure;
     std::string input;
     OtaMode mode = OtaMode::image_copy;
-    std::string output;                  // the derived name unless -o gave one
-    bool output_given = false;           // by -o
+    std::string output;                                   // the derived name unless -o gave one
+    bool output_given = false;                            // by -o
     ProgressChoice progress = ProgressChoice::automatic;  // --progress, --no-progress
-    std::string problem;                 // for a usage failure: what is wrong, naming the argument
+    std::string problem;                                  // for a usage failure: what is wrong, naming the argument
 };
 
 // Reads the arguments. Options (-o OUTPUT, -oOUTPUT, --output OUTPUT,

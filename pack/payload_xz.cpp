@@ -35,7 +35,8 @@ public:
             return pack_hold(failure, PackFailureKind::file_read, input_path, error);
         }
         running_ = xz_.start(kXzCommand, {"XZ_OPT", "XZ_DEFAULTS"}, xz_input, error);
-        if (!running_ && error.starts_with("not found")) error += "; image_compress needs xz from XZ Utils (Debian: xz-utils; Windows: xz.exe beside the tool)";
+        if (!running_ && error.starts_with("not found"))
+            error += "; image_compress needs xz from XZ Utils (Debian: xz-utils; Windows: xz.exe beside the tool)";
         if (!running_) pack_hold(failure, PackFailureKind::file_open, "xz", error);
     }
 

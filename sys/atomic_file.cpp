@@ -4,12 +4,12 @@
 
 #include <algorithm>
 
-#include "sys/misuse.h"
-#include "sys/signals.h"
 #include "sys/descriptor.h"
 #include "sys/directory.h"
 #include "sys/file_stamp.h"
+#include "sys/misuse.h"
 #include "sys/random_bytes.h"
+#include "sys/signals.h"
 #include "sys/system_paths.h"
 #include "text/paths.h"
 #include "text/quote.h"
@@ -40,7 +40,8 @@ std::string temp_name_for(const std::string& name) {
 std::string is_a_directory(const std::string& path) {
     const std::string_view separators = path_separators(host_path_style());
     const bool ends_in_separator = !path.empty() && separators.find(path.back()) != std::string_view::npos;
-    return "Is a directory; name a file in it (" + shown_name(path + (ends_in_separator ? "" : std::string(1, separators[0])) + "NAME") + ")";
+    return "Is a directory; name a file in it (" +
+           shown_name(path + (ends_in_separator ? "" : std::string(1, separators[0])) + "NAME") + ")";
 }
 
 }  // namespace

@@ -49,7 +49,8 @@ std::vector<char*> environment_without(const std::vector<std::string>& drop) {
     std::vector<char*> env;
     for (char** e = environ; *e != nullptr; e++) {
         bool dropped = false;
-        for (const std::string& name : drop) dropped = dropped || std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
+        for (const std::string& name : drop)
+            dropped = dropped || std::strncmp(*e, (name + "=").c_str(), name.size() + 1) == 0;
         if (!dropped) env.push_back(*e);
     }
     env.push_back(nullptr);
@@ -115,7 +116,8 @@ bool ChildProcess::start(const std::vector<std::string>& args, const std::vector
     }
     if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, input.get(), 0);
     if (rc == 0) rc = posix_spawn_file_actions_adddup2(&actions, write_end.get(), 1);
-    if (rc == 0) rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    if (rc == 0)
+        rc = posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
     if (rc == 0) rc = posix_spawnattr_setsigmask(&attr, &mask);
     if (rc == 0) rc = posix_spawnattr_setsigdefault(&attr, &defaults);
     if (rc == 0) rc = posix_spawnattr_setpgroup(&attr, 0);

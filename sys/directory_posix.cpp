@@ -90,14 +90,16 @@ std::string Directory::system_directory() const {
     struct stat here, root, system;
     if (fstat(fd_.get(), &here) != 0 || stat("/", &root) != 0) return "";
     for (const char* directory : {"/dev", "/proc"}) {
-        if (stat(directory, &system) == 0 && system.st_dev != root.st_dev && system.st_dev == here.st_dev) return directory;
+        if (stat(directory, &system) == 0 && system.st_dev != root.st_dev && system.st_dev == here.st_dev)
+            return directory;
     }
     return "";
 }
 
 bool Directory::own_regular_file(const std::string& name) const {
     struct stat st;
-    return fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
+    return fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == geteuid();
 }
 
 Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {

@@ -61,8 +61,8 @@ bool mark_for_deletion(HANDLE handle, bool deleted) {
 Directory::Made Directory::create_new(const std::string& name, Descriptor& fd, std::string& error) const {
     // Shared for deletion, so that a console event can remove it while it
     // is open; DELETE access, for the mark that deletes it with its handle.
-    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_DELETE,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(wide_path_in(path_, name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         DWORD code = GetLastError();
         if (code == ERROR_FILE_EXISTS) return Made::exists;
@@ -102,7 +102,8 @@ bool Directory::rename(const std::string& from, const std::string& to, std::stri
     DWORD code = 0;
     for (int attempt = 0; attempt <= 20; attempt++) {
         if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            if (read_only) SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
+            if (read_only)
+                SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
             return true;
         }
         code = GetLastError();

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 
-
 namespace {
 
 bool read_up_to(int fd, uint8_t* data, size_t size, size_t& done, std::string& error) {

@@ -38,7 +38,8 @@ bool stamp_of(HANDLE handle, FileStamp& stamp, std::string& error) {
     BY_HANDLE_FILE_INFORMATION info;
     FILE_BASIC_INFO basic;
     stamp = FileStamp{};
-    if (GetFileType(handle) != FILE_TYPE_DISK) return true;  // a pipe, the console or a device: no size, times or identity
+    if (GetFileType(handle) != FILE_TYPE_DISK)
+        return true;  // a pipe, the console or a device: no size, times or identity
     if (!GetFileInformationByHandle(handle, &info) ||
         !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)) {
         error = last_reason();
@@ -97,7 +98,9 @@ bool fd_write_some(int fd, const uint8_t* data, size_t size, size_t& wrote, std:
     return true;
 }
 
-bool file_stamp(const Descriptor& fd, FileStamp& stamp, std::string& error) { return stamp_of(handle_of(fd.get()), stamp, error); }
+bool file_stamp(const Descriptor& fd, FileStamp& stamp, std::string& error) {
+    return stamp_of(handle_of(fd.get()), stamp, error);
+}
 
 bool InputFile::open(const std::string& path, FifoOpen, std::string& error) {
     HANDLE handle = open_path(path, GENERIC_READ, true, FILE_FLAG_SEQUENTIAL_SCAN);
@@ -177,5 +180,6 @@ std::string link_system_directory(const std::string&) { return ""; }
 bool stdout_is(const FileStamp& stamp) {
     FileStamp out;
     std::string ignored;
-    return stamp_of(GetStdHandle(STD_OUTPUT_HANDLE), out, ignored) && out.kind == FileKind::regular && same_file(out, stamp);
+    return stamp_of(GetStdHandle(STD_OUTPUT_HANDLE), out, ignored) && out.kind == FileKind::regular &&
+           same_file(out, stamp);
 }

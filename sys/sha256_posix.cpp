@@ -75,7 +75,8 @@ void Sha256::update(const uint8_t* data, size_t size) {
 
 bool Sha256::finish(std::array<uint8_t, 32>& digest, std::string& error) {
     unsigned int size = 0;
-    const bool done = !state_->failed && state_->calls->final(state_->context, digest.data(), &size) == 1 && size == digest.size();
+    const bool done =
+        !state_->failed && state_->calls->final(state_->context, digest.data(), &size) == 1 && size == digest.size();
     state_.reset();
     if (!done) error = "SHA-256 cannot be computed: libcrypto failed on the digest";
     return done;

@@ -50,7 +50,9 @@ void Sha256::update(const uint8_t* data, size_t size) {
 }
 
 bool Sha256::finish(std::array<uint8_t, 32>& digest, std::string& error) {
-    NTSTATUS status = !BCRYPT_SUCCESS(state_->failure) ? state_->failure : BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
+    NTSTATUS status = !BCRYPT_SUCCESS(state_->failure)
+                          ? state_->failure
+                          : BCryptFinishHash(state_->hash, digest.data(), static_cast<ULONG>(digest.size()), 0);
     state_.reset();
     if (BCRYPT_SUCCESS(status)) return true;
     error = failure(status);

@@ -32,8 +32,8 @@ size_t g_interrupted_size = 0;
 // (they cannot be caught) and SIGPIPE and SIGXFSZ (ignored: a failed write is
 // reported). The real-time signals are added at run time.
 constexpr int kFatalSignals[] = {
-    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV,
-    SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
+    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT,   SIGBUS,  SIGFPE, SIGUSR1,
+    SIGSEGV,   SIGUSR2, SIGALRM, SIGTERM, SIGXCPU, SIGVTALRM, SIGPROF, SIGSYS,
 #ifdef SIGIO
     SIGIO,
 #endif

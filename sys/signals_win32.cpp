@@ -42,9 +42,7 @@ BOOL WINAPI undo_and_end(DWORD) {
 
 }  // namespace
 
-void cleanup_install_handlers(const std::string&) {
-    SetConsoleCtrlHandler(undo_and_end, TRUE);
-}
+void cleanup_install_handlers(const std::string&) { SetConsoleCtrlHandler(undo_and_end, TRUE); }
 
 void console_use_utf8() {
     const UINT own = GetConsoleOutputCP();  // 0: no console

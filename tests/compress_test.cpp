@@ -28,7 +28,6 @@ Bytes reference_stream(const TempDir& dir, const Bytes& image) {
     return stream;
 }
 
-
 TEST(Compress, PayloadIsTheXzStreamOfTheImage) {
     TempDir dir;
     TempDir work;
@@ -161,8 +160,9 @@ TEST(Compress, InputChangedDuringTheRunIsAReadError) {
     Bytes image = make_image(1 << 20, "changing");
     write_file(dir / "app.bin", image);
     RunOptions options;
-    options.path_env = fake_xz_path(
-        dir, "#!/bin/sh\nprintf 'zz' | dd of=app.bin bs=1 seek=300 conv=notrunc 2>/dev/null\nexec " + kXz + " \"$@\"\n");
+    options.path_env =
+        fake_xz_path(dir, "#!/bin/sh\nprintf 'zz' | dd of=app.bin bs=1 seek=300 conv=notrunc 2>/dev/null\nexec " + kXz +
+                              " \"$@\"\n");
     RunResult r = pack(dir.path, {"app.bin", "image_compress"}, options);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, "image size:0x100000\nfile read error\n");
@@ -175,7 +175,8 @@ TEST(Compress, InputChangedDuringTheRunIsAReadError) {
 // and leaves the earlier OTA file alone; so it does when the tool is started
 // with SIGCHLD ignored.
 TEST(Compress, CompressorFailures) {
-    SKIP_UNLESS_POSIX("shell scripts in xz's place (Windows.XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold stands in)");
+    SKIP_UNLESS_POSIX(
+        "shell scripts in xz's place (Windows.XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold stands in)");
     const std::string xz = "#!/bin/sh\n" + kXz + " \"$@\"";
     const Bytes image = make_image(4096, "");
     // Other bytes with the image's size and CRC-16: the generator polynomial
@@ -190,19 +191,21 @@ TEST(Compress, CompressorFailures) {
         std::string reason;
     };
     for (const Case& c :
-         {Case{"", "not found"},
-          Case{xz + " | head -c 50\nexit 1\n", "exit status 1"},
+         {Case{"", "not found"}, Case{xz + " | head -c 50\nexit 1\n", "exit status 1"},
           Case{"#!/bin/sh\nhead -c 1000 > /dev/null\nkill -9 $$\n", "killed by signal 9"},
           // Exit status 0: only the stream tells.
           Case{"#!/bin/sh\nexit 0\n", "it gave back nothing"},
           Case{"#!/bin/sh\nexec 1>&-\ncat > /dev/null\n", "it gave back nothing"},
-          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'garbage, not a stream'\n", "it gave back a bad stream: not an xz stream"},
+          Case{"#!/bin/sh\ncat > /dev/null\nprintf 'garbage, not a stream'\n",
+               "it gave back a bad stream: not an xz stream"},
           Case{xz + " | head -c 50\n", "it gave back a bad stream: xz stream truncated"},
           Case{xz + " --check=crc64\n", "it gave back a bad stream: xz check is CRC64, want CRC32"},
-          Case{"#!/bin/sh\ncat > /dev/null\n" + kXz + " --check=crc32 -c < /dev/null\n", "the stream decodes to 0 bytes, the image is 4096"},
+          Case{"#!/bin/sh\ncat > /dev/null\n" + kXz + " --check=crc32 -c < /dev/null\n",
+               "the stream decodes to 0 bytes, the image is 4096"},
           Case{"#!/bin/sh\nhead -c 4096 /dev/zero | " + kXz + " -T1 --lzma2=dict=32KiB --check=crc32 -c\n",
                "the stream decodes to other bytes than the image"},
-          Case{"#!/bin/sh\ncat > /dev/null\nexec " + kXz + " -T1 --lzma2=dict=32KiB --check=crc32 -c < " + twins / "twin.bin\n",
+          Case{"#!/bin/sh\ncat > /dev/null\nexec " + kXz + " -T1 --lzma2=dict=32KiB --check=crc32 -c < " +
+                   twins / "twin.bin\n",
                "the stream decodes to other bytes than the image"}}) {
         for (bool ignore_sigchld : {false, true}) {
             TempDir dir;
@@ -216,7 +219,11 @@ TEST(Compress, CompressorFailures) {
             std::string what = c.reason + (ignore_sigchld ? ", SIGCHLD ignored" : "");
             EXPECT_EQ(r.status, 255) << what;
             EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << what;
-            const std::string reason = c.script.empty() ? "not found on PATH (" + empty.path + "); image_compress needs xz from XZ Utils (Debian: xz-utils; Windows: xz.exe beside the tool)" : c.reason;
+            const std::string reason =
+                c.script.empty()
+                    ? "not found on PATH (" + empty.path +
+                          "); image_compress needs xz from XZ Utils (Debian: xz-utils; Windows: xz.exe beside the tool)"
+                    : c.reason;
             EXPECT_EQ(r.err, "image_gen_header: xz: " + reason + "\n") << what;
             EXPECT_EQ(read_file(dir / "app.ota.bin"), Bytes(10, 1)) << what;
             std::vector<std::string> expected = {"app.bin", "app.ota.bin"};
@@ -238,10 +245,11 @@ TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
         write_file(dir / "app.bin", make_image(3000, ""));
         RunOptions options;
         options.cwd = dir.path;
-        options.path_env = fake_xz_path(dir, "#!/bin/sh\nsleep 30 &\necho $! > " + grandchild_file + "\necho $$ > " + pid_file +
-                                                 "\nexec sleep 30\n");
+        options.path_env = fake_xz_path(dir, "#!/bin/sh\nsleep 30 &\necho $! > " + grandchild_file + "\necho $$ > " +
+                                                 pid_file + "\nexec sleep 30\n");
         Running run = start_program(kTool, {"app.bin", "image_compress"}, options);
-        for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         Bytes pid_text = read_file_if_any(pid_file);
         ASSERT_FALSE(pid_text.empty()) << name;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -249,10 +257,13 @@ TEST(Compress, FatalSignalsTakeXzAndTheTemporaryFileWithThem) {
         RunResult r = wait_program(run);
         EXPECT_EQ(r.signal, sig) << name;
         // (qemu-user adds its own line for a signal that dumps core.)
-        EXPECT_EQ(r.err.find("image_gen_header: interrupted\n") != std::string::npos, sig == SIGINT) << name << ": only an interrupt is told";
-        EXPECT_FALSE(process_exists(std::stoll(std::string(pid_text.begin(), pid_text.end())))) << name << ": xz was reaped";
+        EXPECT_EQ(r.err.find("image_gen_header: interrupted\n") != std::string::npos, sig == SIGINT)
+            << name << ": only an interrupt is told";
+        EXPECT_FALSE(process_exists(std::stoll(std::string(pid_text.begin(), pid_text.end()))))
+            << name << ": xz was reaped";
         Bytes grandchild = read_file(grandchild_file);
-        EXPECT_FALSE(process_exists(std::stoll(std::string(grandchild.begin(), grandchild.end())))) << name << ": xz's child lives on";
+        EXPECT_FALSE(process_exists(std::stoll(std::string(grandchild.begin(), grandchild.end()))))
+            << name << ": xz's child lives on";
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "fakebin"})) << name;
     }
 }
@@ -267,9 +278,10 @@ TEST(Compress, XzMayWriteToATerminalSetToTostop) {
     options.cwd = dir.path;
     options.path_env = fake_xz_path(dir, "#!/bin/sh\necho 'xz: a note' >&2\nexec " + kXz + " \"$@\"\n");
     // script(1) gives the run a terminal of its own, in the foreground of it.
-    RunResult r = run_program("/usr/bin/timeout", {"30", "/usr/bin/script", "-qec", "stty tostop; exec " + kTool + " app.bin image_compress",
-                                                   "/dev/null"},
-                              options);
+    RunResult r = run_program(
+        "/usr/bin/timeout",
+        {"30", "/usr/bin/script", "-qec", "stty tostop; exec " + kTool + " app.bin image_compress", "/dev/null"},
+        options);
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("xz: a note"), std::string::npos) << r.out;
     EXPECT_TRUE(file_exists(dir / "app.ota.bin"));

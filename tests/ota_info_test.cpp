@@ -79,7 +79,7 @@ TEST(OtaInfo, DamagedFileFailsWithProblemsAndNoExtraction) {
     TempDir dir;
     pack(dir, "app", make_image(5000, "x"), "image_compress");
     Bytes ota = read_file(dir / "app.ota.bin");
-    ota[0x48] = 1;    // zero_word
+    ota[0x48] = 1;     // zero_word
     ota[300] ^= 0xFF;  // inside the stream
     write_file(dir / "bad.ota.bin", ota);
 
@@ -151,11 +151,14 @@ TEST(OtaInfo, NamesComeBackAsTyped) {
     const std::string path = kPosix ? R"('C:\fw\missing.ota.bin')" : R"(C:\fw\missing.ota.bin)";
     EXPECT_EQ(info(dir, {R"(C:\fw\missing.ota.bin)"}).err, "ota_info: " + path + ": No such file or directory\n");
     if (!kPosix) return;  // a Windows name is UTF-16: always UTF-8 here
-    const std::string odd = "n\xff" "a\nme.ota.bin";
+    const std::string odd =
+        "n\xff"
+        "a\nme.ota.bin";
     write_file(dir / odd, ota);
     EXPECT_TRUE(info(dir, {odd}).out.starts_with("file:          'n'$'\\xff''a'$'\\n''me.ota.bin'\n"));
     EXPECT_TRUE(info(dir, {"--json", odd}).out.starts_with("{\"file\":\"n\\udcffa\\u000ame.ota.bin\",\"valid\":true,"));
-    EXPECT_EQ(info(dir, {"--extract", "", odd}).err, "ota_info: --extract: needs a file name\nTry 'ota_info --help'.\n");
+    EXPECT_EQ(info(dir, {"--extract", "", odd}).err,
+              "ota_info: --extract: needs a file name\nTry 'ota_info --help'.\n");
     EXPECT_EQ(info(dir, {odd + "x"}).err, "ota_info: 'n'$'\\xff''a'$'\\n''me.ota.binx': No such file or directory\n");
 }
 
@@ -201,7 +204,9 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
              {{"--max-size", "12 GB", "a"}, "ota_info: --max-size: needs a size"},
              {{"--max-size=1M", "--max-size", "2M", "a"}, "ota_info: --max-size: given twice ('1M' and '2M')\n"},
              {{"--extract", "x", "--extract=y", "a"}, "ota_info: --extract: given twice ('x' and 'y')\n"},
-             {{"--extract", "--json", "a"}, "ota_info: --extract: RAW '--json' looks like an option; name such a file --extract=--json or ./--json\n"},
+             {{"--extract", "--json", "a"},
+              "ota_info: --extract: RAW '--json' looks like an option; name such a file --extract=--json or "
+              "./--json\n"},
              {{"missing.ota.bin"}, "ota_info: missing.ota.bin: No such file or directory\n"},
              {{"adir"}, "ota_info: adir: Is a directory\n"},
          }) {
@@ -213,7 +218,7 @@ TEST(OtaInfo, UsageErrorsAndUnreadableFilesExitTwo) {
     for (const char* help : {"--help", "-h"}) {
         RunResult r = info(dir, {help});
         EXPECT_EQ(r.status, 0);
-        EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("ota_info.1", "       "))) << r.out;
+        EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("ota_info.1.in", "       "))) << r.out;
     }
     for (const char* version : {"--version", "-V"}) {
         RunResult r = info(dir, {version});
@@ -252,7 +257,7 @@ TEST(OtaInfo, SeveralFilesWithMixedVerdicts) {
     TempDir dir;
     pack(dir, "good", make_image(3000, "good"), "image_copy");
     Bytes bad = read_file(dir / "good.ota.bin");
-    bad[0] = 'X';  // bad magic
+    bad[0] = 'X';   // bad magic
     bad[0x48] = 1;  // zero_word
     write_file(dir / "bad.ota.bin", bad);
     RunResult listing = info(dir, {"good.ota.bin", "bad.ota.bin"});
@@ -261,7 +266,8 @@ TEST(OtaInfo, SeveralFilesWithMixedVerdicts) {
     ASSERT_NE(gap, std::string::npos) << listing.out;
     EXPECT_TRUE(listing.out.substr(0, gap + 1).ends_with("verdict:       valid\n"));
     EXPECT_TRUE(listing.out.ends_with("verdict:       not an OTA file (bad magic)\n")) << listing.out;
-    EXPECT_NE(listing.out.find("problem:       zero_word is not 0"), std::string::npos) << "later problems still listed";
+    EXPECT_NE(listing.out.find("problem:       zero_word is not 0"), std::string::npos)
+        << "later problems still listed";
 
     // Every FILE has its object, in order, an unreadable one too.
     RunResult lines = info(dir, {"--json", "good.ota.bin", "missing.ota.bin", "bad.ota.bin"});
@@ -377,7 +383,8 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
     Running run = start_program(kInfo, {"fifo"}, options);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     // A reader that never comes would leave the writer blocked: it gives up after 10 s.
-    RunResult writer = run_program("/usr/bin/timeout", {"10", "/bin/sh", "-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
+    RunResult writer =
+        run_program("/usr/bin/timeout", {"10", "/bin/sh", "-c", "cat app.ota.bin app.ota.bin > fifo"}, options);
     RunResult r = wait_program(run);
     EXPECT_EQ(writer.status, 0) << "the writer is read to its end";
     EXPECT_EQ(r.status, 1) << r.err;
@@ -427,10 +434,12 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
         std::string limit;
         int status;  // 2: not a size
     };
-    for (const Case& c : {Case{"4128", 0}, Case{"4127", 1}, Case{"0x1020", 0}, Case{"0x101F", 1}, Case{"4KiB", 1},
-                          Case{"4K", 1}, Case{"5K", 0}, Case{"1MiB", 0}, Case{"1M", 0}, Case{"1G", 0}, Case{"1 GiB", 0},
-                          Case{"12 GB", 2}, Case{"4k", 2}, Case{"4128 ", 2}, Case{"5K ", 2}, Case{"1.5M", 2}, Case{"0x", 2}, Case{"", 2}, Case{"-1", 2},
-                          Case{"99999999999999999999", 2}, Case{"17179869184G", 2}}) {
+    for (const Case& c : {Case{"4128", 0},        Case{"4127", 1},  Case{"0x1020", 0}, Case{"0x101F", 1},
+                          Case{"4KiB", 1},        Case{"4K", 1},    Case{"5K", 0},     Case{"1MiB", 0},
+                          Case{"1M", 0},          Case{"1G", 0},    Case{"1 GiB", 0},  Case{"12 GB", 2},
+                          Case{"4k", 2},          Case{"4128 ", 2}, Case{"5K ", 2},    Case{"1.5M", 2},
+                          Case{"0x", 2},          Case{"", 2},      Case{"-1", 2},     Case{"99999999999999999999", 2},
+                          Case{"17179869184G", 2}}) {
         for (bool joined : {false, true}) {
             std::vector<std::string> args = {"--max-size", c.limit, "app.ota.bin"};
             if (joined) args = {"--max-size=" + c.limit, "app.ota.bin"};
@@ -439,8 +448,10 @@ TEST(OtaInfo, MaxSizeIsAPartitionCheck) {
             bool named = r.out.find("problem:       file is 4128 bytes, more than the ") != std::string::npos;
             EXPECT_EQ(named, c.status == 1) << c.limit << "\n" << r.out;
             if (c.status == 2 && (joined || !c.limit.empty())) {
-                EXPECT_EQ(r.err, "ota_info: --max-size: needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not '" +
-                                     c.limit + "'\nTry 'ota_info --help'.\n");
+                EXPECT_EQ(
+                    r.err,
+                    "ota_info: --max-size: needs a size: bytes, 0x hexadecimal, with K, KiB, M, MiB, G or GiB; not '" +
+                        c.limit + "'\nTry 'ota_info --help'.\n");
             }
         }
     }
@@ -454,9 +465,10 @@ TEST(OtaInfo, SlotHeadroomIsShown) {
         std::string limit, slot;
         long long bytes_free;
     };
-    for (const Case& c : {Case{"5K", "0x1400, 80.6% used, 992 bytes free", 992}, Case{"4128", "0x1020, 100.0% used, 0 bytes free", 0},
-                          Case{"4129", "0x1021, 99.9% used, 1 byte free", 1}, Case{"4127", "0x101f, 100.1% used, 1 byte over", -1}, Case{"2K", "0x800, 201.5% used, 2080 bytes over", -2080},
-                          Case{"0", "0x0, 4128 bytes over", -4128}}) {
+    for (const Case& c :
+         {Case{"5K", "0x1400, 80.6% used, 992 bytes free", 992}, Case{"4128", "0x1020, 100.0% used, 0 bytes free", 0},
+          Case{"4129", "0x1021, 99.9% used, 1 byte free", 1}, Case{"4127", "0x101f, 100.1% used, 1 byte over", -1},
+          Case{"2K", "0x800, 201.5% used, 2080 bytes over", -2080}, Case{"0", "0x0, 4128 bytes over", -4128}}) {
         RunResult listing = info(dir, {"--max-size", c.limit, "app.ota.bin"});
         EXPECT_NE(listing.out.find("\nslot:          " + c.slot + "\n"), std::string::npos) << listing.out;
         auto json = nlohmann::json::parse(info(dir, {"--json", "--max-size", c.limit, "app.ota.bin"}).out);
@@ -471,20 +483,25 @@ TEST(OtaInfo, SlotHeadroomIsShown) {
 // (decoded, for image_compress); an image that fails its checks has none,
 // but one in a file only too large for its slot has it.
 TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
-    const std::string image_600 = "e179ab353c400e44775e367417a13f414ac07a462194a51dfa59e3c94075b6f7";  // of the sample image
+    const std::string image_600 =
+        "e179ab353c400e44775e367417a13f414ac07a462194a51dfa59e3c94075b6f7";  // of the sample image
     struct Case {
         std::string file, file_sha256, image_sha256, max_size = "4G";
     };
-    for (const Case& c : {Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600},
-                          Case{"good-compress.ota.bin", "8b0b3e6bdedd35ba3d181106c48d8cf24807b7b4db1cb24026528048a7afca35", image_600},
-                          Case{"good-empty.ota.bin", "d2770d49e6ac6c25a96466358d874255ad7958c88b7d9f21934d9527b6873bc9",
-                               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-                          Case{"bad-payload-crc.ota.bin", "782f188d61dee3c5ccb98fae2da3813a9eae900c6e5d68aac6e1d02a37af4bf4", ""},
-                          Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600, "100"}}) {
-        auto json = nlohmann::json::parse(
-            run_program(kInfo, {"--json", "--sha256", "--max-size", c.max_size, std::string(TEST_FILES_DIR) + "/" + c.file}).out);
+    for (const Case& c :
+         {Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600},
+          Case{"good-compress.ota.bin", "8b0b3e6bdedd35ba3d181106c48d8cf24807b7b4db1cb24026528048a7afca35", image_600},
+          Case{"good-empty.ota.bin", "d2770d49e6ac6c25a96466358d874255ad7958c88b7d9f21934d9527b6873bc9",
+               "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+          Case{"bad-payload-crc.ota.bin", "782f188d61dee3c5ccb98fae2da3813a9eae900c6e5d68aac6e1d02a37af4bf4", ""},
+          Case{"good-copy.ota.bin", "517ed60acc0e666264f5d3d9aea4fd4b51a0acb7060de70de11677c3bb5e670c", image_600,
+               "100"}}) {
+        auto json = nlohmann::json::parse(run_program(kInfo, {"--json", "--sha256", "--max-size", c.max_size,
+                                                              std::string(TEST_FILES_DIR) + "/" + c.file})
+                                              .out);
         EXPECT_EQ(json["file_sha256"], c.file_sha256) << c.file;
-        EXPECT_EQ(json["image_sha256"], c.image_sha256.empty() ? nlohmann::json() : nlohmann::json(c.image_sha256)) << c.file;
+        EXPECT_EQ(json["image_sha256"], c.image_sha256.empty() ? nlohmann::json() : nlohmann::json(c.image_sha256))
+            << c.file;
     }
     SKIP_UNLESS_POSIX("sha256sum");
     TempDir dir;
@@ -494,7 +511,8 @@ TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
     in_dir.cwd = dir.path;
     RunResult sums = run_program("/usr/bin/sha256sum", {"app.ota.bin", "app.raw"}, in_dir);
     RunResult listing = info(dir, {"--sha256", "app.ota.bin"});
-    EXPECT_NE(listing.out.find("file_sha256:   " + sums.out.substr(0, 64) + "\nimage_sha256:  " + sums.out.substr(sums.out.find('\n') + 1, 64) + "\n"),
+    EXPECT_NE(listing.out.find("file_sha256:   " + sums.out.substr(0, 64) +
+                               "\nimage_sha256:  " + sums.out.substr(sums.out.find('\n') + 1, 64) + "\n"),
               std::string::npos)
         << listing.out << sums.out;
 }
@@ -516,7 +534,8 @@ TEST(OtaInfo, DigestTheLibraryFailsOnIsAFailure) {
         }
         EXPECT_EQ(r.status, 2) << call;
         EXPECT_EQ(r.out, "") << call;
-        EXPECT_EQ(r.err, "ota_info: " + file + ": SHA-256 cannot be computed: libcrypto failed on the digest\n") << call;
+        EXPECT_EQ(r.err, "ota_info: " + file + ": SHA-256 cannot be computed: libcrypto failed on the digest\n")
+            << call;
     }
 #else
     GTEST_SKIP() << "needs a libcrypto to stand in for, which this Windows build lacks";
@@ -532,11 +551,13 @@ TEST(Progress, OnATerminalOrWhenAskedOnly) {
     write_file(dir / "app.bin", make_image(1 << 20, "progress"));
     RunOptions slow_xz;
     slow_xz.cwd = dir.path;
-    slow_xz.path_env = fake_xz_path(dir, "#!/bin/sh\ns=$(mktemp)\n" + std::string(XZ_PATH) +
-                                             " \"$@\" > \"$s\"\nhead -c 1000 \"$s\"\nsleep 1.5\ntail -c +1001 \"$s\"\nrm -f \"$s\"\n");
+    slow_xz.path_env =
+        fake_xz_path(dir, "#!/bin/sh\ns=$(mktemp)\n" + std::string(XZ_PATH) +
+                              " \"$@\" > \"$s\"\nhead -c 1000 \"$s\"\nsleep 1.5\ntail -c +1001 \"$s\"\nrm -f \"$s\"\n");
     std::string packed_lines;
-    for (const auto& [terminal, option, shown] : {std::tuple{true, "", true}, std::tuple{false, "", false},
-                                                  std::tuple{false, "--progress", true}, std::tuple{true, "--no-progress", false}}) {
+    for (const auto& [terminal, option, shown] :
+         {std::tuple{true, "", true}, std::tuple{false, "", false}, std::tuple{false, "--progress", true},
+          std::tuple{true, "--no-progress", false}}) {
         RunOptions options = slow_xz;
         options.stderr_terminal = terminal;
         std::vector<std::string> args = {"app.bin", "image_compress"};
@@ -552,7 +573,9 @@ TEST(Progress, OnATerminalOrWhenAskedOnly) {
         EXPECT_EQ(drawn, shown) << terminal << option << r.err;
         EXPECT_EQ(r.err.empty(), !shown) << r.err;
         if (shown) {
-            EXPECT_TRUE(terminal ? r.err.ends_with("\r") : r.err.ends_with(" left\n") && r.err.find('\r') == std::string::npos) << r.err;
+            EXPECT_TRUE(terminal ? r.err.ends_with("\r")
+                                 : r.err.ends_with(" left\n") && r.err.find('\r') == std::string::npos)
+                << r.err;
         }
     }
     const Bytes ota = read_file(dir / "app.ota.bin");
@@ -562,7 +585,8 @@ TEST(Progress, OnATerminalOrWhenAskedOnly) {
             std::ofstream out(dir / "fifo", std::ios::binary);
             out.write(reinterpret_cast<const char*>(ota.data()), 1000).flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            out.write(reinterpret_cast<const char*>(ota.data()) + 1000, static_cast<std::streamsize>(ota.size() - 1000));
+            out.write(reinterpret_cast<const char*>(ota.data()) + 1000,
+                      static_cast<std::streamsize>(ota.size() - 1000));
         });
         RunOptions options;
         options.stderr_terminal = terminal;
@@ -627,7 +651,8 @@ TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
                                                      " -T1 --lzma2=preset=0,dict=32KiB --check=crc32"});
     ASSERT_EQ(xz.status, 0);
     const uint16_t stream_crc = CRC16_XMODEM(reinterpret_cast<const uint8_t*>(xz.out.data()), xz.out.size());
-    const OtaHeader claims{OtaMode::image_compress, "", UINT32_MAX, 0, static_cast<uint32_t>(xz.out.size()), stream_crc};
+    const OtaHeader claims{
+        OtaMode::image_compress, "", UINT32_MAX, 0, static_cast<uint32_t>(xz.out.size()), stream_crc};
     Bytes bomb(kOtaHeaderSize + xz.out.size());
     ota_header_encode(claims, bomb.data());
     std::copy(xz.out.begin(), xz.out.end(), bomb.begin() + kOtaHeaderSize);

@@ -22,9 +22,11 @@ Bytes pack_with_tool(const Bytes& image, const std::string& mode) {
 OtaReport verify(const Bytes& file, const OtaVerifyLimits& limits = {}, Bytes* image = nullptr, size_t chunk = 4096) {
     OtaVerify v;
     ByteSink sink;
-    if (image != nullptr) sink = [image](const uint8_t* data, size_t size) { image->insert(image->end(), data, data + size); };
+    if (image != nullptr)
+        sink = [image](const uint8_t* data, size_t size) { image->insert(image->end(), data, data + size); };
     ota_verify_begin(v, limits, sink);
-    for (size_t at = 0; at < file.size(); at += chunk) ota_verify_feed(v, file.data() + at, std::min(chunk, file.size() - at));
+    for (size_t at = 0; at < file.size(); at += chunk)
+        ota_verify_feed(v, file.data() + at, std::min(chunk, file.size() - at));
     ota_verify_end(v, file.size());
     return v.report;
 }
@@ -82,8 +84,9 @@ TEST(OtaVerify, LabelMustBeTheImagesOwn) {
         Bytes image;
         std::string label;
     };
-    for (const Case& c : {Case{make_image(6000, forty), forty.substr(0, kOtaMaxLabelLength)}, Case{make_image(6000, ""), ""},
-                          Case{Bytes(0x100 + 5, 'e'), "eeeee"}, Case{make_image(0x80, "none"), ""}}) {
+    for (const Case& c :
+         {Case{make_image(6000, forty), forty.substr(0, kOtaMaxLabelLength)}, Case{make_image(6000, ""), ""},
+          Case{Bytes(0x100 + 5, 'e'), "eeeee"}, Case{make_image(0x80, "none"), ""}}) {
         for (const char* mode : {"image_copy", "image_compress", "flash_remapping"}) {
             Bytes file = pack_with_tool(c.image, mode);
             OtaReport report = verify(file);
@@ -95,7 +98,8 @@ TEST(OtaVerify, LabelMustBeTheImagesOwn) {
             std::copy(other.begin(), other.end(), file.begin() + kOtaImageLabel);
             file[kOtaImageLabel + other.size()] = 0;
             report = verify(file);
-            EXPECT_EQ(report.problems, std::vector<std::string>{"label \"v9.9\\x09\" is not the image's own label \"" + c.label + "\""})
+            EXPECT_EQ(report.problems,
+                      std::vector<std::string>{"label \"v9.9\\x09\" is not the image's own label \"" + c.label + "\""})
                 << mode;
         }
     }
@@ -109,17 +113,27 @@ TEST(OtaVerify, HeaderCorruptionsAreNamed) {
         const char* problem;
     };
     const std::vector<Case> cases = {
-        {0x00, "bad magic"},          {0x0D, "bad magic"},
-        {0x0E, "bad magic"},          {0x0F, "magic not followed by 0xFF fill"},
+        {0x00, "bad magic"},
+        {0x0D, "bad magic"},
+        {0x0E, "bad magic"},
+        {0x0F, "magic not followed by 0xFF fill"},
         {0x1F, "magic not followed by 0xFF fill"},
-        {0x40, "remap_flag"},         {0x43, "remap_flag"},
-        {0x44, "reserved word at 0x44"}, {0x48, "zero_word"},
-        {0x4C, "compress_flag"},      {0x50, "payload"},
-        {0x54, "payload_crc"},        {0x56, "payload_crc"},
-        {0x58, "image_size"},         {0x5C, "image_crc"},
-        {0x60, "reserved word at 0x60"}, {0x64, "remap_marker"},
-        {0x68, "reserved bytes 0x68..0x7F"}, {0x7F, "reserved bytes 0x68..0x7F"},
-        {0x2A, "label not followed by 0xFF fill"}, {0x3F, "label not followed by 0xFF fill"},
+        {0x40, "remap_flag"},
+        {0x43, "remap_flag"},
+        {0x44, "reserved word at 0x44"},
+        {0x48, "zero_word"},
+        {0x4C, "compress_flag"},
+        {0x50, "payload"},
+        {0x54, "payload_crc"},
+        {0x56, "payload_crc"},
+        {0x58, "image_size"},
+        {0x5C, "image_crc"},
+        {0x60, "reserved word at 0x60"},
+        {0x64, "remap_marker"},
+        {0x68, "reserved bytes 0x68..0x7F"},
+        {0x7F, "reserved bytes 0x68..0x7F"},
+        {0x2A, "label not followed by 0xFF fill"},
+        {0x3F, "label not followed by 0xFF fill"},
     };
     for (const char* mode : {"image_copy", "flash_remapping", "image_compress"}) {
         Bytes good = pack_with_tool(image, mode);

@@ -17,7 +17,8 @@ namespace {
 const std::string kTool = IMAGE_GEN_HEADER_PATH;
 
 uint32_t word_at(const Bytes& file, size_t offset) {
-    return file[offset] | file[offset + 1] << 8 | file[offset + 2] << 16 | static_cast<uint32_t>(file[offset + 3]) << 24;
+    return file[offset] | file[offset + 1] << 8 | file[offset + 2] << 16 |
+           static_cast<uint32_t>(file[offset + 3]) << 24;
 }
 
 TEST(Pack, ImageCopyWritesHeaderThenImage) {
@@ -29,7 +30,11 @@ TEST(Pack, ImageCopyWritesHeaderThenImage) {
         EXPECT_EQ(r.status, 0) << size;
         EXPECT_EQ(r.out, raw_image_lines(image)) << size;
         // A label the image's end cuts is told.
-        EXPECT_EQ(r.err, size == 0x101 ? "image_gen_header: app.bin: no NUL ends the label at 0x100 within 31 bytes; the label is \"l\"\n" : "");
+        EXPECT_EQ(
+            r.err,
+            size == 0x101
+                ? "image_gen_header: app.bin: no NUL ends the label at 0x100 within 31 bytes; the label is \"l\"\n"
+                : "");
         Bytes ota = read_file(dir / "app.ota.bin");
         ASSERT_EQ(ota.size(), size + 128);
         EXPECT_EQ(Bytes(ota.begin() + 128, ota.end()), image) << size;
@@ -137,19 +142,25 @@ TEST(Pack, RerunTruncatesAndExtraArgumentsTouchNothing) {
 TEST(Pack, LikelyMistakesPackWithAWarning) {
     TempDir dir;
     Bytes elf = make_image(3000, "elf");
-    std::copy_n("\x7f" "ELF", 4, elf.begin());
+    std::copy_n(
+        "\x7f"
+        "ELF",
+        4, elf.begin());
     Bytes ota = make_image(3000, "");
     std::copy_n("WIFI K7Q3 R2T9", 15, ota.begin());
     struct Case {
         Bytes image;
         std::string warning;
     };
-    for (const Case& c : {Case{elf, "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"},
-                          Case{ota, "is already an OTA file; packed again as it is, inside a new header"},
-                          Case{make_image(3000, std::string(40, 'L')),
-                               "no NUL ends the label at 0x100 within 31 bytes; the label is \"" + std::string(31, 'L') + "\""},
-                          Case{Bytes(0x100 + 5, 0xF7), R"(no NUL ends the label at 0x100 within 31 bytes; the label is "\xf7\xf7\xf7\xf7\xf7")"},
-                          Case{make_image(3000, "fine"), ""}}) {
+    for (const Case& c :
+         {Case{elf,
+               "looks like an ELF file, not a raw flash image; packed as it is (objcopy -O binary makes the image)"},
+          Case{ota, "is already an OTA file; packed again as it is, inside a new header"},
+          Case{make_image(3000, std::string(40, 'L')),
+               "no NUL ends the label at 0x100 within 31 bytes; the label is \"" + std::string(31, 'L') + "\""},
+          Case{Bytes(0x100 + 5, 0xF7),
+               R"(no NUL ends the label at 0x100 within 31 bytes; the label is "\xf7\xf7\xf7\xf7\xf7")"},
+          Case{make_image(3000, "fine"), ""}}) {
         write_file(dir / "in.bin", c.image);
         RunResult r = pack(dir.path, {"in.bin", "image_copy"});
         EXPECT_EQ(r.status, 0) << c.warning;
@@ -175,14 +186,25 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"app.bin", "IMAGE_COPY"}, "unknown mode 'IMAGE_COPY' (did you mean image_copy?)"},
              {{"app.bin", "image-compres"}, "unknown mode 'image-compres' (did you mean image_compress?)"},
              {{"app.bin", ""}, "unknown mode '' (MODE is image_copy, image_compress or flash_remapping)"},
-             {{"app.bin", "it's\ncopy\x1b"}, "unknown mode 'it'\\''s'$'\\n''copy'$'\\x1b' (MODE is image_copy, image_compress or flash_remapping)"},
+             {{"app.bin", "it's\ncopy\x1b"},
+              "unknown mode 'it'\\''s'$'\\n''copy'$'\\x1b' (MODE is image_copy, image_compress or flash_remapping)"},
              {{"app.bin"}, "MODE is missing after INPUT 'app.bin'"},
              {{}, "INPUT and MODE are missing"},
              {{"image_copy", "app.bin"}, "the arguments are swapped: INPUT comes first, then MODE ('image_copy')"},
-             {{"abc", "image_copy"}, "the INPUT name 'abc' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
-             {{"", "image_copy"}, "the INPUT name '' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
-             {{"out/fw", "image_copy"}, "the output name would leave INPUT's directory: dropping the last 4 bytes of 'out/fw' reaches past a '/'" + suggest_o},
-             {{"\xC3\xA9" "abc", "image_copy"}, "the output name would end in half a character: dropping the last 4 bytes of '\xC3\xA9" "abc' cuts one in two" + suggest_o},
+             {{"abc", "image_copy"},
+              "the INPUT name 'abc' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
+             {{"", "image_copy"},
+              "the INPUT name '' is too short to form the output name, which drops its last 4 bytes" + suggest_o},
+             {{"out/fw", "image_copy"},
+              "the output name would leave INPUT's directory: dropping the last 4 bytes of 'out/fw' reaches past a "
+              "'/'" +
+                  suggest_o},
+             {{"\xC3\xA9"
+               "abc",
+               "image_copy"},
+              "the output name would end in half a character: dropping the last 4 bytes of '\xC3\xA9"
+              "abc' cuts one in two" +
+                  suggest_o},
              {{"app.bin", "image_copy", "-z"}, "unknown option '-z'"},
              {{"--verbose", "app.bin", "image_copy"}, "unknown option '--verbose'"},
              {{"-o", "a.ota", "-ob.ota", "app.bin", "image_copy"}, "OUTPUT is given twice ('a.ota' and 'b.ota')"},
@@ -194,9 +216,11 @@ TEST(Pack, UsageFailuresSayWhichArgumentIsWrong) {
              {{"--help", "app.bin"}, "option --help goes alone"},
              {{"app.bin", "image_copy", "--version"}, "option --version goes alone"},
              // An output named last is refused, with the command that names it.
-             {{"app.bin", "image_compress", "release/fw 1.ota.bin"}, "extra argument 'release/fw 1.ota.bin' after MODE; "
+             {{"app.bin", "image_compress", "release/fw 1.ota.bin"},
+              "extra argument 'release/fw 1.ota.bin' after MODE; "
               "an output is named with -o: image_gen_header -o 'release/fw 1.ota.bin' app.bin image_compress"},
-             {{"--", "-o", "image_copy", "x.bin"}, "extra argument 'x.bin' after MODE; "
+             {{"--", "-o", "image_copy", "x.bin"},
+              "extra argument 'x.bin' after MODE; "
               "an output is named with -o: image_gen_header -o x.bin -- -o image_copy"},
              {{"-o", "a.ota", "app.bin", "image_copy", "x", "y"}, "extra arguments 'x' 'y' after MODE"},
          }) {
@@ -217,8 +241,9 @@ TEST(Pack, HelpAndVersion) {
         EXPECT_EQ(r.status, 0) << arg;
         EXPECT_EQ(r.err, "") << arg;
         if (arg == "--help" || arg == "-h") {
-            EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("image_gen_header.1", "       "))) << r.out;
-            for (const char* text : {"image_copy", "image_compress", "flash_remapping", "--output", "image_gen_header(1)"}) {
+            EXPECT_TRUE(r.out.starts_with("usage: " + man_synopsis("image_gen_header.1.in", "       "))) << r.out;
+            for (const char* text :
+                 {"image_copy", "image_compress", "flash_remapping", "--output", "image_gen_header(1)"}) {
                 EXPECT_NE(r.out.find(text), std::string::npos) << text;
             }
         } else {
@@ -348,7 +373,8 @@ TEST(Pack, OutputThatCannotBeCreated) {
         RunResult r = pack(dir.path, {"app.bin", mode});
         EXPECT_EQ(r.status, 255) << mode;
         EXPECT_EQ(r.out, raw_image_lines(image) + "file open error\n") << mode;
-        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory; name a file in it (app.ota.bin/NAME)\n") << mode;
+        EXPECT_EQ(r.err, "image_gen_header: app.ota.bin: Is a directory; name a file in it (app.ota.bin/NAME)\n")
+            << mode;
         EXPECT_EQ(list_dir(dir.path), (std::vector<std::string>{"app.bin", "app.ota.bin"})) << mode;
 
         r = pack(dir.path, {"-o", "missing/fw.ota.bin", "app.bin", mode});
@@ -360,10 +386,12 @@ TEST(Pack, OutputThatCannotBeCreated) {
     TempDir dir;
     write_file(dir / "app.bin", make_image(800, ""));
     std::filesystem::create_directory(dir / "ro");
-    RunResult r = run_with_own_dev(dir.path, {"/bin/sh", "-c", "mount --bind ro ro && mount -o remount,ro,bind ro && exec \"$@\"", "sh",
-                                              IMAGE_GEN_HEADER_PATH, "-o", "ro/fw.ota.bin", "app.bin", "image_copy"});
+    RunResult r =
+        run_with_own_dev(dir.path, {"/bin/sh", "-c", "mount --bind ro ro && mount -o remount,ro,bind ro && exec \"$@\"",
+                                    "sh", IMAGE_GEN_HEADER_PATH, "-o", "ro/fw.ota.bin", "app.bin", "image_copy"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_TRUE(r.err.ends_with("image_gen_header: ro/fw.ota.bin: cannot make it in ro/: Read-only file system\n")) << r.err;
+    EXPECT_TRUE(r.err.ends_with("image_gen_header: ro/fw.ota.bin: cannot make it in ro/: Read-only file system\n"))
+        << r.err;
 }
 
 // An input that is no regular file is refused as what it is, before any
@@ -381,9 +409,10 @@ TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
     struct Case {
         std::string name, reason;
     };
-    for (const Case& c : {Case{"fifo.bin", "is a FIFO, not a regular file"}, Case{"dir.bin", "Is a directory"},
-                          Case{"dir.bin/", "Is a directory"}, Case{"zero.bin", "is a device, not a regular file"},
-                          Case{"sys.bin", "Is a directory"}, Case{"cpuinfo.bin", "file holds more than its size says"}}) {
+    for (const Case& c :
+         {Case{"fifo.bin", "is a FIFO, not a regular file"}, Case{"dir.bin", "Is a directory"},
+          Case{"dir.bin/", "Is a directory"}, Case{"zero.bin", "is a device, not a regular file"},
+          Case{"sys.bin", "Is a directory"}, Case{"cpuinfo.bin", "file holds more than its size says"}}) {
         RunResult r = pack(dir.path, {c.name, "image_copy"});
         EXPECT_EQ(r.status, 255) << c.name;
         const std::string size_line = c.name == "cpuinfo.bin" ? "image size:0x0\n" : "";
@@ -400,8 +429,9 @@ TEST(Pack, OutputLinksAreReplacedAsNames) {
         bool hard;
         std::string target;
     };
-    for (const Case& c : {Case{"symlink to the input", false, "app.bin"}, Case{"hard link to the input", true, "app.bin"},
-                          Case{"symlink elsewhere", false, "other.bin"}}) {
+    for (const Case& c :
+         {Case{"symlink to the input", false, "app.bin"}, Case{"hard link to the input", true, "app.bin"},
+          Case{"symlink elsewhere", false, "other.bin"}}) {
         if (!c.hard && !kSymlinks) continue;
         TempDir dir;
         Bytes image = make_image(5000, "linked");

@@ -96,7 +96,8 @@ TEST(PackWriters, XzWriterStopsAtTheFirstSignAndTellsTheFirstFailure) {
              {"#!/bin/sh\nexec head -c 4294967424 /dev/zero\n", 0, PackFailureKind::file_open,
               "xz: it gave back a bad stream: not an xz stream"},
              // The write fails first, then xz exits 1: the write's failure is told.
-             {"#!/bin/sh\n" + xz + " -T1 --lzma2=dict=32KiB --check=crc32 -c | head -c 100\nexit 1\n", 1, PackFailureKind::file_write, "sink: sink refused"},
+             {"#!/bin/sh\n" + xz + " -T1 --lzma2=dict=32KiB --check=crc32 -c | head -c 100\nexit 1\n", 1,
+              PackFailureKind::file_write, "sink: sink refused"},
          }) {
         FakeXz fake(dir, c.script);
         InputFile input;

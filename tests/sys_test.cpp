@@ -109,7 +109,8 @@ TEST(Sys, SystemDirectoriesAreFoundOnceLinksAreResolved) {
          }) {
         EXPECT_EQ(system_directory_of(c.directory), c.system) << c.directory;
     }
-    for (const Case& c : std::vector<Case>{{"/dev/shm", ""}, {"/dev/shm/x", ""}, {"/device", ""}, {"/procs/x", ""}, {"/dev/fd", "/dev"}}) {
+    for (const Case& c : std::vector<Case>{
+             {"/dev/shm", ""}, {"/dev/shm/x", ""}, {"/device", ""}, {"/procs/x", ""}, {"/dev/fd", "/dev"}}) {
         EXPECT_EQ(system_directory_named(c.directory), c.system) << c.directory;
     }
 }
@@ -118,7 +119,8 @@ TEST(Sys, SystemDirectoriesAreFoundOnceLinksAreResolved) {
 // of its own, and its end is told truthfully; one still running when its
 // owner goes is killed and reaped.
 TEST(Sys, ChildProcessEndsAreToldApart) {
-    SKIP_UNLESS_POSIX("shell commands as children (Windows.XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold stands in)");
+    SKIP_UNLESS_POSIX(
+        "shell commands as children (Windows.XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold stands in)");
     TempDir dir;
     write_file(dir / "in.bin", Bytes{'a', 'b', 'c'});
     set_env("OTA_TEST_DROPPED", "seen");

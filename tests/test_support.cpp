@@ -132,8 +132,8 @@ std::string hex32(uint32_t value) {
 }
 
 std::string raw_image_lines(const Bytes& image) {
-    return "image size:" + hex32(static_cast<uint32_t>(image.size())) + "\nimage crc:" +
-           hex32(CRC16_XMODEM(image.data(), image.size())) + "\n";
+    return "image size:" + hex32(static_cast<uint32_t>(image.size())) +
+           "\nimage crc:" + hex32(CRC16_XMODEM(image.data(), image.size())) + "\n";
 }
 
 Bytes payload_of(const Bytes& ota) { return Bytes(ota.begin() + 128, ota.end()); }

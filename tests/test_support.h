@@ -39,31 +39,30 @@ bool under_qemu();
     if (under_qemu()) GTEST_SKIP() << "meaningless under qemu-user: " why
 
 struct RunOptions {
-    std::string cwd;                       // empty: the test's own
-    std::optional<std::string> path_env;   // replaces PATH in the child
-    std::vector<std::string> env;          // NAME=value set in the child
-    std::string stdout_file;               // standard output goes there instead of being captured
+    std::string cwd;                      // empty: the test's own
+    std::optional<std::string> path_env;  // replaces PATH in the child
+    std::vector<std::string> env;         // NAME=value set in the child
+    std::string stdout_file;              // standard output goes there instead of being captured
     bool close_stdout = false;
     // POSIX systems only:
     std::optional<uint64_t> file_size_limit;      // RLIMIT_FSIZE; SIGXFSZ stays at its default
     std::optional<uint64_t> address_space_limit;  // RLIMIT_AS
-    bool ignore_sigchld = false;  // the child starts with SIGCHLD ignored, as some parents leave it
-    bool stderr_terminal = false;  // standard error is a pseudo-terminal, read back into `err`
+    bool ignore_sigchld = false;                  // the child starts with SIGCHLD ignored, as some parents leave it
+    bool stderr_terminal = false;                 // standard error is a pseudo-terminal, read back into `err`
     // Windows only: a console of its own, for console control events.
     bool new_console = false;
 };
 
 struct RunResult {
-    int status = 0;  // exit status 0..255, or -1 when killed (by a signal, or by force on Windows)
-    int signal = 0;  // the signal that killed it
+    int status = 0;          // exit status 0..255, or -1 when killed (by a signal, or by force on Windows)
+    int signal = 0;          // the signal that killed it
     uint32_t exit_code = 0;  // Windows: the whole code, an NTSTATUS when it ended by force
     std::string out;
     std::string err;
     long max_rss_kib = 0;  // the child's peak resident memory
 };
 
-RunResult run_program(const std::string& program, const std::vector<std::string>& args,
-                      const RunOptions& options = {});
+RunResult run_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options = {});
 
 // The same in two steps, for tests that act on the program while it runs.
 struct Running {
@@ -163,6 +162,7 @@ bool mount_namespaces();
 // tmpfs holding the links /dev/stdin, /dev/stdout, /dev/stderr and /dev/fd
 // as the system has them, so that a fault cannot touch the system's /dev.
 // `input`, when given, is the command's standard input.
-RunResult run_with_own_dev(const std::string& cwd, const std::vector<std::string>& command, const std::string& input = "");
+RunResult run_with_own_dev(const std::string& cwd, const std::vector<std::string>& command,
+                           const std::string& input = "");
 void set_env(const std::string& name, const std::string& value);
 void unset_env(const std::string& name);

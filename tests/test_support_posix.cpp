@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace {
@@ -101,8 +101,9 @@ RunResult wait_program(Running& running) {
 void kill_program(Running& running) { kill(static_cast<pid_t>(running.pid), SIGKILL); }
 
 std::vector<std::string> hostile_names(const std::string& deep) {
-    return {"with blank.bin", "quo'te\"s.bin", "$(touch pwned1).bin", "`touch pwned2`.bin", "a;touch pwned3;b.bin",
-            "p|i&p<e>*?(x).bin", "-leading.bin", "--help.bin", "new\nline.bin", "caf\xc3\xa9-\xff.bin", deep + "/image.bin"};
+    return {"with blank.bin",       "quo'te\"s.bin",        "$(touch pwned1).bin", "`touch pwned2`.bin",
+            "a;touch pwned3;b.bin", "p|i&p<e>*?(x).bin",    "-leading.bin",        "--help.bin",
+            "new\nline.bin",        "caf\xc3\xa9-\xff.bin", deep + "/image.bin"};
 }
 
 std::string fake_xz_path(const TempDir& dir, const std::string& body) {

@@ -77,9 +77,10 @@ Running start_program(const std::string& program, const std::vector<std::string>
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = open_inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
-    startup.hStdOutput = options.close_stdout            ? INVALID_HANDLE_VALUE
-                         : !options.stdout_file.empty() ? open_inheritable(options.stdout_file, GENERIC_WRITE, CREATE_ALWAYS)
-                                                        : inheritable(handle_of(_fileno(running.out)));
+    startup.hStdOutput = options.close_stdout ? INVALID_HANDLE_VALUE
+                         : !options.stdout_file.empty()
+                             ? open_inheritable(options.stdout_file, GENERIC_WRITE, CREATE_ALWAYS)
+                             : inheritable(handle_of(_fileno(running.out)));
     startup.hStdError = inheritable(handle_of(_fileno(running.err)));
     DWORD flags = CREATE_UNICODE_ENVIRONMENT | (options.new_console ? CREATE_NEW_CONSOLE : 0);
     std::wstring cwd = wide(options.cwd);
@@ -128,14 +129,17 @@ void kill_program(Running& running) { TerminateProcess(static_cast<HANDLE>(runni
 // Windows keeps " * ? | < > and control characters out of names, and holds
 // them in UTF-16: any Unicode, but only that.
 std::vector<std::string> hostile_names(const std::string& deep) {
-    return {"with blank.bin", "quo'te.bin", "$(touch pwned1).bin", "`touch pwned2`.bin", "a;touch pwned3;b.bin",
-            "p&i^p%PATH%(x).bin", "-leading.bin", "--help.bin",
-            "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xa6.bin", deep + "/image.bin"};
+    return {"with blank.bin",     "quo'te.bin",           "$(touch pwned1).bin",
+            "`touch pwned2`.bin", "a;touch pwned3;b.bin", "p&i^p%PATH%(x).bin",
+            "-leading.bin",       "--help.bin",           "caf\xc3\xa9-\xe6\x97\xa5\xe6\x9c\xac-\xf0\x9f\x93\xa6.bin",
+            deep + "/image.bin"};
 }
 
 namespace {
 
-[[noreturn]] void posix_only(const char* what) { throw std::runtime_error(std::string(what) + " needs a POSIX system"); }
+[[noreturn]] void posix_only(const char* what) {
+    throw std::runtime_error(std::string(what) + " needs a POSIX system");
+}
 
 }  // namespace
 

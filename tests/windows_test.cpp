@@ -70,7 +70,8 @@ TEST(Windows, XzIsFoundBesideTheToolThenOnPathAndItsFailuresAreTold) {
             EXPECT_EQ(r.err, "image_gen_header: xz: " + c.reason + "\n") << c.what;
             EXPECT_EQ(read_file(dir / "app.ota.bin"), Bytes(10, 1)) << c.what;
         }
-        for (const std::string& name : list_dir(dir.path)) EXPECT_NE(name[0], '.') << c.what << ": " << name << " was left";
+        for (const std::string& name : list_dir(dir.path))
+            EXPECT_NE(name[0], '.') << c.what << ": " << name << " was left";
     }
 }
 
@@ -89,10 +90,12 @@ SleepingRun start_sleeping_run(const TempDir& dir, const TempDir& elsewhere, boo
     options.env = {"OTA_STAND_IN=sleep:" + pid_file};
     options.new_console = new_console;
     SleepingRun started{start_program(tool, {"app.bin", "image_compress"}, options)};
-    for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 500 && read_file_if_any(pid_file).empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     Bytes pid_text = read_file_if_any(pid_file);
     if (!pid_text.empty()) {
-        started.xz = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, std::stoul(std::string(pid_text.begin(), pid_text.end())));
+        started.xz = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                                 std::stoul(std::string(pid_text.begin(), pid_text.end())));
     }
     return started;
 }

@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr auto kQuiet = std::chrono::seconds(1);           // a run this short shows nothing
+constexpr auto kQuiet = std::chrono::seconds(1);          // a run this short shows nothing
 constexpr auto kRedraw = std::chrono::milliseconds(250);  // a line a quarter second at most
-constexpr auto kLogEvery = std::chrono::seconds(5);        // whole lines, for a log
+constexpr auto kLogEvery = std::chrono::seconds(5);       // whole lines, for a log
 
 std::string decimal(double value) {
     char text[32];

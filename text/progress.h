@@ -37,4 +37,3 @@ private:
     Clock::time_point started_, drawn_;
     size_t width_ = 0;  // of the line on the screen, 0 when none is
 };
-

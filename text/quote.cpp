@@ -10,7 +10,11 @@ namespace {
 size_t utf8_at(const std::string& s, size_t at, uint32_t& code) {
     const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
     unsigned char lead = byte(at);
-    size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    size_t length = lead < 0x80             ? 1
+                    : (lead & 0xE0) == 0xC0 ? 2
+                    : (lead & 0xF0) == 0xE0 ? 3
+                    : (lead & 0xF8) == 0xF0 ? 4
+                                            : 0;
     if (length == 0 || at + length > s.size()) return 0;
     code = length == 1 ? lead : lead & (0x7F >> length);
     for (size_t i = 1; i < length; i++) {
@@ -46,7 +50,8 @@ bool safe_as_typed(const std::string& name) {
     uint32_t code;
     for (size_t at = 0, length; at < name.size(); at += length) {
         length = utf8_at(name, at, code);
-        if (length == 0 || is_control(code) || code == '\'' || code == '$' || (code == '\\' && !kBackslashSeparates)) return false;
+        if (length == 0 || is_control(code) || code == '\'' || code == '$' || (code == '\\' && !kBackslashSeparates))
+            return false;
     }
     return !name.empty();
 }

@@ -32,7 +32,8 @@ void check_header(const OtaStoredHeader& h, OtaReport& report) {
         problems.push_back("label not followed by 0xFF fill");
     }
 
-    if (!is_flag(h.remap_flag)) problems.push_back("remap_flag " + hex_word(h.remap_flag) + " is neither set nor clear");
+    if (!is_flag(h.remap_flag))
+        problems.push_back("remap_flag " + hex_word(h.remap_flag) + " is neither set nor clear");
     if (!is_flag(h.compress_flag)) {
         problems.push_back("compress_flag " + hex_word(h.compress_flag) + " is neither set nor clear");
     }
@@ -67,7 +68,8 @@ void check_label(const OtaVerify& v, OtaReport& report) {
     if (v.image_head_size < head) return;
     const std::string own = ota_label_of(v.image_head, static_cast<size_t>(head));
     if (report.label != own) {
-        report.problems.push_back("label \"" + printable(report.label) + "\" is not the image's own label \"" + printable(own) + "\"");
+        report.problems.push_back("label \"" + printable(report.label) + "\" is not the image's own label \"" +
+                                  printable(own) + "\"");
     }
 }
 
@@ -177,7 +179,8 @@ void ota_verify_end(OtaVerify& v, uint64_t file_size) {
         }
         if (report.payload_crc > UINT16_MAX) problems.push_back("payload_crc has bits above the 16-bit checksum");
         if (report.image_crc > UINT16_MAX) problems.push_back("image_crc has bits above the 16-bit checksum");
-        if (report.computed.payload_crc != report.payload_crc) problems.push_back("payload_crc does not match the payload");
+        if (report.computed.payload_crc != report.payload_crc)
+            problems.push_back("payload_crc does not match the payload");
         end_image(v);
     }
     if (v.limits.max_file_size && file_size > *v.limits.max_file_size) {

@@ -13,9 +13,9 @@
 #include "verify/xz_stream.h"
 
 struct OtaVerifyLimits {
-    uint64_t max_image_size = UINT32_MAX;  // decoding stops past this many bytes
+    uint64_t max_image_size = UINT32_MAX;              // decoding stops past this many bytes
     uint64_t xz_memory_limit = kXzDecoderMemoryLimit;  // for a block's xz decoder
-    std::optional<uint64_t> max_file_size;  // a larger file is a problem (a flash slot's size)
+    std::optional<uint64_t> max_file_size;             // a larger file is a problem (a flash slot's size)
 };
 
 struct OtaComputed {

@@ -116,7 +116,8 @@ void expect_field(XzStream& xz, Part part, size_t size) {
 
 void read_stream_header(XzStream& xz) {
     lzma_ret ret = lzma_stream_header_decode(&xz.decoder->flags, xz.decoder->field);
-    if (ret != LZMA_OK) return stop(xz, ret == LZMA_FORMAT_ERROR ? "not an xz stream" : "xz stream header " + lzma_error(ret));
+    if (ret != LZMA_OK)
+        return stop(xz, ret == LZMA_FORMAT_ERROR ? "not an xz stream" : "xz stream header " + lzma_error(ret));
     xz.check = check_name(xz.decoder->flags.check);
     if (xz.decoder->flags.check != LZMA_CHECK_CRC32) {
         xz.problems.push_back({XzProblemKind::form, "xz check is " + xz.check + ", want CRC32"});
@@ -188,7 +189,8 @@ void decode_block(XzStream& xz, const uint8_t*& data, size_t& size) {
         take_output(xz, sizeof xz.decoder->out - xz.decoder->lzma.avail_out);
         if (xz.stopped) return;
         if (ret == LZMA_STREAM_END) {
-            ret = lzma_index_hash_append(xz.decoder->index, lzma_block_unpadded_size(&xz.decoder->block), xz.decoder->block.uncompressed_size);
+            ret = lzma_index_hash_append(xz.decoder->index, lzma_block_unpadded_size(&xz.decoder->block),
+                                         xz.decoder->block.uncompressed_size);
             if (ret != LZMA_OK) return stop(xz, "xz stream " + lzma_error(ret));
             free_filters(xz);
             xz.decoder->part = Part::block_start;
@@ -216,8 +218,10 @@ void read_footer(XzStream& xz) {
     lzma_ret ret = lzma_stream_footer_decode(&footer, xz.decoder->field);
     if (ret == LZMA_FORMAT_ERROR) return stop(xz, "xz stream footer lacks its magic bytes");
     if (ret != LZMA_OK) return stop(xz, "xz stream footer " + lzma_error(ret));
-    if (lzma_stream_flags_compare(&xz.decoder->flags, &footer) != LZMA_OK) return stop(xz, "xz stream footer does not match its header");
-    if (footer.backward_size != lzma_index_hash_size(xz.decoder->index)) return stop(xz, "xz stream footer does not match its index");
+    if (lzma_stream_flags_compare(&xz.decoder->flags, &footer) != LZMA_OK)
+        return stop(xz, "xz stream footer does not match its header");
+    if (footer.backward_size != lzma_index_hash_size(xz.decoder->index))
+        return stop(xz, "xz stream footer does not match its index");
     xz.decoder->part = Part::after;
 }
 

@@ -53,9 +53,9 @@ struct XzStream {
     std::vector<XzProblem> problems;  // form departures, and what stopped decoding
     std::string check;                // "CRC32", "CRC64", ... once the header is read
 
-    uint64_t output_size = 0;    // decoded so far
-    uint16_t output_crc = 0;     // CRC-16/XMODEM of the decoded bytes
-    uint64_t output_crc64 = 0;   // and their CRC-64
+    uint64_t output_size = 0;   // decoded so far
+    uint16_t output_crc = 0;    // CRC-16/XMODEM of the decoded bytes
+    uint64_t output_crc64 = 0;  // and their CRC-64
 
     std::unique_ptr<XzDecoder> decoder;
 
