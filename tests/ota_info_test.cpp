@@ -326,11 +326,11 @@ TEST(OtaInfo, ExtractRefusesTheInputAndSystemLinks) {
 // Standard output's other names mean standard output. They run with a /dev
 // of their own, so that a failure cannot replace the system's /dev/stdout.
 TEST(OtaInfo, ExtractToStandardOutputByAnyName) {
-    SKIP_UNLESS_POSIX("/dev/stdout, /proc and mount namespaces");
+    SKIP_UNLESS_HOST_HAS(mount_namespaces, "a mount namespace of its own");
+    SKIP_UNLESS_HOST_HAS(proc, "/proc");
     TempDir dir;
     Bytes image = make_image(5000, "stdout");
     pack(dir, "app", image, "image_compress");
-    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
     for (const std::string raw : {"-", "/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
         RunResult r = run_with_own_dev(dir.path, {kInfo, "--extract", raw, "app.ota.bin"});
         EXPECT_EQ(r.status, 0) << raw << ": " << r.err;
@@ -395,7 +395,7 @@ TEST(OtaInfo, FifoWhoseWriterComesLate) {
 // A file that shrinks while it is read is a read failure, even when what was
 // read checks out (a CRC-16 of zeros cannot tell its length).
 TEST(OtaInfo, FileThatShrinksWhileReadIsAReadError) {
-    SKIP_UNLESS_POSIX("/proc to see the file open");
+    SKIP_UNLESS_HOST_HAS(proc, "/proc to see the file open");
     TempDir dir(file_exists("/dev/shm") ? "/dev/shm" : "");
     const OtaHeader zeros{OtaMode::image_copy, "", uint32_t{3} << 29, 0, uint32_t{3} << 29, 0};  // 1.5 GiB of zeros
     Bytes header(kOtaHeaderSize);
@@ -503,7 +503,7 @@ TEST(OtaInfo, DigestsOfTheFileAndItsImage) {
         EXPECT_EQ(json["image_sha256"], c.image_sha256.empty() ? nlohmann::json() : nlohmann::json(c.image_sha256))
             << c.file;
     }
-    SKIP_UNLESS_POSIX("sha256sum");
+    SKIP_UNLESS_HOST_HAS(sha256sum, "sha256sum");
     TempDir dir;
     pack(dir, "app", make_image(3 << 20, "digest"), "image_compress");
     ASSERT_EQ(info(dir, {"--extract", "app.raw", "app.ota.bin"}).status, 0);
@@ -540,62 +540,6 @@ TEST(OtaInfo, DigestTheLibraryFailsOnIsAFailure) {
 #else
     GTEST_SKIP() << "needs a libcrypto to stand in for, which this Windows build lacks";
 #endif
-}
-
-// A run that lasts past a second keeps a status line on standard error when
-// that is a terminal, or when asked, and clears it; standard output is the
-// same either way. Both runs here pause a second and a half midway.
-TEST(Progress, OnATerminalOrWhenAskedOnly) {
-    SKIP_UNLESS_POSIX("pseudo-terminals and FIFOs");
-    TempDir dir;
-    write_file(dir / "app.bin", make_image(1 << 20, "progress"));
-    RunOptions slow_xz;
-    slow_xz.cwd = dir.path;
-    slow_xz.path_env =
-        fake_xz_path(dir, "#!/bin/sh\ns=$(mktemp)\n" + std::string(XZ_PATH) +
-                              " \"$@\" > \"$s\"\nhead -c 1000 \"$s\"\nsleep 1.5\ntail -c +1001 \"$s\"\nrm -f \"$s\"\n");
-    std::string packed_lines;
-    for (const auto& [terminal, option, shown] :
-         {std::tuple{true, "", true}, std::tuple{false, "", false}, std::tuple{false, "--progress", true},
-          std::tuple{true, "--no-progress", false}}) {
-        RunOptions options = slow_xz;
-        options.stderr_terminal = terminal;
-        std::vector<std::string> args = {"app.bin", "image_compress"};
-        if (*option) args.push_back(option);
-        RunResult r = pack(dir.path, args, options);
-        EXPECT_EQ(r.status, 0) << r.err;
-        if (packed_lines.empty()) packed_lines = r.out;
-        EXPECT_EQ(r.out, packed_lines) << option;
-        // On a terminal one line rewritten in place, then cleared; in a log, whole lines.
-        const bool drawn = r.err.starts_with(terminal ? "\rimage_gen_header: " : "image_gen_header: ") &&
-                           r.err.find("%, ") != std::string::npos && r.err.find(" MB/s, ") != std::string::npos &&
-                           r.err.find(" left") != std::string::npos;
-        EXPECT_EQ(drawn, shown) << terminal << option << r.err;
-        EXPECT_EQ(r.err.empty(), !shown) << r.err;
-        if (shown) {
-            EXPECT_TRUE(terminal ? r.err.ends_with("\r")
-                                 : r.err.ends_with(" left\n") && r.err.find('\r') == std::string::npos)
-                << r.err;
-        }
-    }
-    const Bytes ota = read_file(dir / "app.ota.bin");
-    make_fifo(dir / "fifo");
-    for (bool terminal : {true, false}) {
-        std::thread writer([&] {
-            std::ofstream out(dir / "fifo", std::ios::binary);
-            out.write(reinterpret_cast<const char*>(ota.data()), 1000).flush();
-            std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-            out.write(reinterpret_cast<const char*>(ota.data()) + 1000,
-                      static_cast<std::streamsize>(ota.size() - 1000));
-        });
-        RunOptions options;
-        options.stderr_terminal = terminal;
-        RunResult r = info(dir, {"fifo"}, options);
-        writer.join();
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_TRUE(r.out.starts_with("file:          fifo\n")) << r.out;
-        EXPECT_EQ(r.err.starts_with("\rota_info: ") && r.err.find(" MB/s") != std::string::npos, terminal) << r.err;
-    }
 }
 
 // The sample files, made without the packer, say what tests/files/README.md says.
@@ -640,7 +584,7 @@ TEST(OtaInfo, SampleFilesGiveTheirKnownVerdicts) {
 // A hostile or huge file is read and decoded in constant memory: under an
 // address-space limit far below what it claims or expands to.
 TEST(OtaInfo, MemoryStaysSmallWhateverTheFileClaims) {
-    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    SKIP_UNLESS_HOST_HAS(enforced_address_limit, "an enforced RLIMIT_AS");
     SKIP_UNDER_QEMU("the limit and the peak memory are qemu's as well as the tool's");
     if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     // On tmpfs where there is one: the holes of a sparse file there read as

@@ -307,8 +307,7 @@ TEST(Pack, OutputOption) {
 // INPUT, directly or through a link. Run with a /dev of their own, so that a
 // fault cannot replace the system's.
 TEST(Pack, NothingIsWrittenIntoDevOrProc) {
-    SKIP_UNLESS_POSIX("/dev and mount namespaces");
-    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    SKIP_UNLESS_HOST_HAS(mount_namespaces, "a mount namespace of its own");
     TempDir dir;
     Bytes image = make_image(3000, "system");
     write_file(dir / "app.bin", image);
@@ -335,8 +334,7 @@ TEST(Pack, NothingIsWrittenIntoDevOrProc) {
 // /dev bind-mounted elsewhere, as a chroot's or container's is, is /dev all
 // the same, for both tools.
 TEST(Pack, DevMountedElsewhereIsStillDev) {
-    SKIP_UNLESS_POSIX("/dev and mount namespaces");
-    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    SKIP_UNLESS_HOST_HAS(mount_namespaces, "a mount namespace of its own");
     TempDir dir;
     write_file(dir / "app.bin", make_image(3000, "alias"));
     ASSERT_EQ(pack(dir.path, {"app.bin", "image_copy"}).status, 0);
@@ -381,8 +379,7 @@ TEST(Pack, OutputThatCannotBeCreated) {
         EXPECT_EQ(r.status, 255) << mode;
         EXPECT_TRUE(r.err.starts_with("image_gen_header: missing/fw.ota.bin: cannot make it in missing/: ")) << r.err;
     }
-    SKIP_UNLESS_POSIX("mount namespaces");
-    if (!mount_namespaces()) GTEST_SKIP() << "no mount namespace here";
+    SKIP_UNLESS_HOST_HAS(mount_namespaces, "a mount namespace of its own");
     TempDir dir;
     write_file(dir / "app.bin", make_image(800, ""));
     std::filesystem::create_directory(dir / "ro");
@@ -398,7 +395,8 @@ TEST(Pack, OutputThatCannotBeCreated) {
 // line describes it or an output name is formed from it; a /proc file,
 // regular but larger than its size says, fails once it is read.
 TEST(Pack, InputsThatAreNotRegularFilesAreReadErrors) {
-    SKIP_UNLESS_POSIX("FIFOs, /dev and /proc");
+    SKIP_UNLESS_POSIX("FIFOs and /dev");
+    SKIP_UNLESS_HOST_HAS(proc, "/proc");
     TempDir dir;
     make_fifo(dir / "fifo.bin");
     std::filesystem::create_directory(dir / "dir.bin");
@@ -625,7 +623,7 @@ TEST(Pack, ImageOf4GiBIsRefused) {
 // Too little address space for the writer thread's stack: the run writes on
 // its own thread instead, with the same result.
 TEST(Pack, RunWithoutAWriterThread) {
-    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    SKIP_UNLESS_HOST_HAS(enforced_address_limit, "an enforced RLIMIT_AS");
     if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     TempDir dir;
     Bytes image = make_image(size_t{3} << 20, "threadless");
@@ -641,7 +639,7 @@ TEST(Pack, RunWithoutAWriterThread) {
 }
 
 TEST(Pack, MemoryStaysSmallWhateverTheImageSize) {
-    SKIP_UNLESS_POSIX("RLIMIT_AS");
+    SKIP_UNLESS_HOST_HAS(enforced_address_limit, "an enforced RLIMIT_AS");
     SKIP_UNDER_QEMU("the peak memory is qemu's as well as the tool's");
     if (kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer reserves more address space than the limit allows";
     // On tmpfs where there is one, so that the gigabyte written stays in memory.

@@ -30,6 +30,19 @@ constexpr bool kAddressSanitizer = false;
 #define SKIP_UNLESS_POSIX(needs) \
     if (!kPosix) GTEST_SKIP() << "needs " needs ", which this Windows build lacks"
 
+// What a test needs beyond the system's kind, probed once on this host: a
+// test asks for what it uses, not for Linux, so that it means the same on
+// another POSIX system, and skips, saying what, where that is missing.
+enum class Needs {
+    proc,                    // /proc, with /proc/self/fd
+    mount_namespaces,        // unshare -m, a mount namespace of the test's own
+    enforced_address_limit,  // an RLIMIT_AS that refuses memory past it (macOS ignores it)
+    sha256sum,               // the sha256sum command, to check digests against
+};
+bool host_has(Needs what);
+#define SKIP_UNLESS_HOST_HAS(what, words) \
+    if (!host_has(Needs::what)) GTEST_SKIP() << "needs " words ", which this host lacks"
+
 // Whether the tests run under qemu-user, on a host of another architecture:
 // CTest says so for a cross build (QEMU_LD_PREFIX). What qemu serves in the
 // system's place (its own /proc/cpuinfo, its own address space) can make a
@@ -156,8 +169,6 @@ struct NamedSignal {
 std::vector<NamedSignal> fatal_signals();
 void send_signal(long long pid, int sig);
 bool process_exists(long long pid);  // a zombie is gone; one killed a moment ago has a second to go
-// Whether this host lets a test have a mount namespace of its own (unshare -m).
-bool mount_namespaces();
 // Runs `command` in `cwd` in a mount namespace with a /dev of its own, a
 // tmpfs holding the links /dev/stdin, /dev/stdout, /dev/stderr and /dev/fd
 // as the system has them, so that a fault cannot touch the system's /dev.

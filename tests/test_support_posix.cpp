@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,7 +91,11 @@ RunResult wait_program(Running& running) {
     RunResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+#ifdef __APPLE__
+    result.max_rss_kib = usage.ru_maxrss / 1024;  // bytes there, KiB on Linux
+#else
     result.max_rss_kib = usage.ru_maxrss;
+#endif
     result.out = slurp_fd(fileno(running.out));
     result.err = slurp_fd(fileno(running.err));
     std::fclose(running.out);
@@ -157,7 +162,35 @@ bool process_exists(long long pid) {
     return true;
 }
 
-bool mount_namespaces() { return run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status == 0; }
+bool host_has(Needs what) {
+    switch (what) {
+        case Needs::proc: return access("/proc/self/fd", F_OK) == 0;
+        case Needs::mount_namespaces: {
+            static const bool has = run_program("/usr/bin/unshare", {"-m", "/bin/true"}).status == 0;
+            return has;
+        }
+        case Needs::enforced_address_limit: {
+            // A child under a 256 MiB limit asks for 1 GiB: refused where the limit holds.
+            static const bool has = [] {
+                pid_t pid = fork();
+                if (pid == 0) {
+                    struct rlimit limit = {256u << 20, 256u << 20};
+                    setrlimit(RLIMIT_AS, &limit);
+                    void* p = mmap(nullptr, size_t{1} << 30, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+                    _exit(p == MAP_FAILED ? 0 : 1);
+                }
+                int status = 0;
+                return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+            }();
+            return has;
+        }
+        case Needs::sha256sum: {
+            static const bool has = run_program("/bin/sh", {"-c", "command -v sha256sum"}).status == 0;
+            return has;
+        }
+    }
+    return false;
+}
 
 RunResult run_with_own_dev(const std::string& cwd, const std::vector<std::string>& command, const std::string& input) {
     std::string script =

@@ -152,7 +152,8 @@ void give_away(const std::string&) { posix_only("file owners"); }
 std::vector<NamedSignal> fatal_signals() { return {}; }
 void send_signal(long long, int) { posix_only("a signal"); }
 bool process_exists(long long) { posix_only("a signal"); }
-bool mount_namespaces() { return false; }
+// Windows has none of what a test can ask for.
+bool host_has(Needs) { return false; }
 RunResult run_with_own_dev(const std::string&, const std::vector<std::string>&, const std::string&) {
     posix_only("a mount namespace");
 }
