@@ -7,6 +7,8 @@
 #include "sys/descriptor.h"
 #include "sys/misuse.h"
 
+ChildProcess::~ChildProcess() { abort(); }
+
 bool ChildProcess::read(uint8_t* output, size_t output_size, size_t& got, std::string& error) {
     got = 0;
     if (process_ == 0) return misuse("a child read that is not running", error);

@@ -25,7 +25,7 @@
 
 class ChildProcess {
 public:
-    ChildProcess();
+    ChildProcess() = default;
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();  // kills and reaps a child still running

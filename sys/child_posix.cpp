@@ -59,10 +59,6 @@ std::vector<char*> environment_without(const std::vector<std::string>& drop) {
 
 }  // namespace
 
-ChildProcess::ChildProcess() = default;
-
-ChildProcess::~ChildProcess() { abort(); }
-
 bool ChildProcess::start(const std::vector<std::string>& args, const std::vector<std::string>& drop_env,
                          const Descriptor& input, std::string& error) {
     if (process_ != 0) return misuse("a child started while another runs", error);

@@ -46,10 +46,6 @@ constexpr DWORD kCreationFlags = CREATE_UNICODE_ENVIRONMENT | CREATE_NEW_PROCESS
 
 }  // namespace
 
-ChildProcess::ChildProcess() = default;
-
-ChildProcess::~ChildProcess() { abort(); }
-
 bool ChildProcess::start(const std::vector<std::string>& argv, const std::vector<std::string>& drop_env,
                          const Descriptor& input, std::string& error) {
     if (process_ != 0) return misuse("a child started while another runs", error);
