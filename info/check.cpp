@@ -86,9 +86,10 @@ bool feed_file(InputFile& in, OtaVerify& verify, std::vector<uint8_t>& chunk, Re
     return in.unchanged(error);
 }
 
-CheckOutcome unreadable(const std::string& file, const std::string& error) {
+CheckOutcome unreadable(const std::string& file, const std::string& error,
+                        CheckOutcome::End end = CheckOutcome::End::unreadable) {
     CheckOutcome outcome;
-    outcome.end = CheckOutcome::End::unreadable;
+    outcome.end = end;
     outcome.subject = file;
     outcome.error = error;
     return outcome;
@@ -101,7 +102,7 @@ CheckOutcome check_ota_file(const std::string& file, const CheckRequest& request
     InputFile in;
     bool opened =
         input_arg(file).standard ? in.open_standard_input(error) : in.open(file, FifoOpen::wait_for_writer, error);
-    if (!opened) return unreadable(file, error);
+    if (!opened) return unreadable(file, error, CheckOutcome::End::unopened);
     if (in.stamp().kind == FileKind::directory) return unreadable(file, std::strerror(EISDIR));
     Extraction extraction;
     CheckOutcome outcome;

@@ -24,7 +24,8 @@ struct CheckRequest {
 
 struct CheckOutcome {
     enum class End {
-        unreadable,          // the file could not be read: `error`, about `subject` (the file)
+        unopened,            // the file could not be opened: `error`, about `subject` (the file)
+        unreadable,          // it could not be read: likewise
         extraction_refused,  // RAW could not be begun: `error`, about `subject`
         checked,             // `report` and `extras` tell what was found
     };

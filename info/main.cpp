@@ -42,6 +42,7 @@ Checked check_file(const InfoOptions& options, const std::string& file, std::vec
     request.stderr_terminal = stderr_is_terminal();
     const CheckOutcome outcome = check_ota_file(file, request, chunk);
     switch (outcome.end) {
+        case CheckOutcome::End::unopened:
         case CheckOutcome::End::unreadable:
             // In JSON its object all the same, so that every FILE has one.
             if (options.json) std::fputs(ota_json_unreadable(file, outcome.error).c_str(), report_to);

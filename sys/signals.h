@@ -26,7 +26,9 @@ using SignalMask = sigset_t;
 
 class Directory;
 
-// TOOL names the tool in that message.
+// TOOL names the tool in that message. Until it is called (the library
+// never calls it) registering does nothing: no handler would read what was
+// registered, and runs on several threads then share no state.
 void cleanup_install_handlers(const std::string& tool);
 
 // Holds the handled signals back for as long as it lives, so that a file or

@@ -13,6 +13,10 @@
 
 namespace {
 
+// Set once the handlers are: before that (a library caller, which installs
+// none) nothing is registered, so that runs on several threads share nothing.
+bool g_installed = false;
+
 // Written only while the signals are held, so the handler sees each whole:
 // the temporary file, as its directory's descriptor and its name there, and
 // the child.
@@ -74,6 +78,7 @@ void handle(int sig, const struct sigaction& action) {
 }  // namespace
 
 void cleanup_install_handlers(const std::string& tool) {
+    g_installed = true;
     const std::string message = (isatty(2) == 1 ? "\r\033[K" : "") + tool + ": interrupted\n";
     if (message.size() <= sizeof g_interrupted) {
         std::memcpy(g_interrupted, message.data(), message.size());
@@ -94,17 +99,23 @@ SignalHold::SignalHold() { sigprocmask(SIG_BLOCK, &g_handled, &saved_); }
 SignalHold::~SignalHold() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
 void cleanup_register_file(const Directory& dir, const std::string& name) {
+    if (!g_installed) return;
     cleanup_forget_file();
     g_file_dir = dir.descriptor();
     g_file = strdup(name.c_str());
 }
 
 void cleanup_forget_file() {
+    if (!g_installed) return;
     char* file = g_file;
     g_file = nullptr;
     std::free(file);
 }
 
-void cleanup_register_child(pid_t pid) { g_child = pid; }
+void cleanup_register_child(pid_t pid) {
+    if (g_installed) g_child = pid;
+}
 
-void cleanup_forget_child() { g_child = -1; }
+void cleanup_forget_child() {
+    if (g_installed) g_child = -1;
+}

@@ -15,6 +15,10 @@
 
 namespace {
 
+// Set once the handlers are: before that (a library caller, which installs
+// none) nothing is registered, so that runs on several threads share nothing.
+bool g_installed = false;
+
 // Ready before main, so that a hold works even before the handler is installed.
 struct Lock {
     CRITICAL_SECTION section;
@@ -42,7 +46,10 @@ BOOL WINAPI undo_and_end(DWORD) {
 
 }  // namespace
 
-void cleanup_install_handlers(const std::string&) { SetConsoleCtrlHandler(undo_and_end, TRUE); }
+void cleanup_install_handlers(const std::string&) {
+    g_installed = true;
+    SetConsoleCtrlHandler(undo_and_end, TRUE);
+}
 
 void console_use_utf8() {
     const UINT own = GetConsoleOutputCP();  // 0: no console
@@ -56,16 +63,22 @@ SignalHold::SignalHold() { EnterCriticalSection(&g_lock.section); }
 SignalHold::~SignalHold() { LeaveCriticalSection(&g_lock.section); }
 
 void cleanup_register_file(const Directory& dir, const std::string& name) {
+    if (!g_installed) return;
     cleanup_forget_file();
     g_file = _wcsdup(wide_path_in(dir.path(), name).c_str());
 }
 
 void cleanup_forget_file() {
+    if (!g_installed) return;
     wchar_t* file = g_file;
     g_file = nullptr;
     std::free(file);
 }
 
-void cleanup_register_child(HANDLE process) { g_child = process; }
+void cleanup_register_child(HANDLE process) {
+    if (g_installed) g_child = process;
+}
 
-void cleanup_forget_child() { g_child = nullptr; }
+void cleanup_forget_child() {
+    if (g_installed) g_child = nullptr;
+}
