@@ -17,6 +17,9 @@ needs=(
   "liblzma-dev header:lzma.h"
   "libssl-dev header:openssl/evp.h"
   "nlohmann-json3-dev header:nlohmann/json.hpp"
+  "python3-dev command:python3-config"
+  "python3-pybind11 command:pybind11-config"
+  "python3-pytest command:pytest-3"
 )
 
 missing=()
