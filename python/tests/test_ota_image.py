@@ -5,6 +5,7 @@ come from the environment (OTA_IMAGE_GEN_HEADER, OTA_INFO), as CTest sets it."""
 import json
 import os
 import subprocess
+import sys
 import threading
 from pathlib import Path
 
@@ -119,3 +120,13 @@ def test_two_threads_at_once(tmp_path):
     for n in (0, 1):
         assert results[n, "report"].valid
         assert results[n, "report"].to_dict() == tool_json("--sha256", results[n].output)[0]
+
+
+def test_the_release_manifest_example():
+    script = Path(__file__).resolve().parents[2] / "examples" / "python" / "release_manifest.py"
+    files = [str(CORPUS / "good-copy.ota.bin"), str(CORPUS / "bad-magic.ota.bin")]
+    run = subprocess.run([sys.executable, script, "0x1000", *files], capture_output=True, text=True)
+    manifest = json.loads(run.stdout)
+    assert run.returncode == 1 and [entry["valid"] for entry in manifest] == [True, False]
+    good = tool_json("--sha256", "--max-size=4096", files[0])[0]
+    assert (manifest[0]["sha256"], manifest[0]["bytes_free"]) == (good["file_sha256"], good["bytes_free"])
