@@ -26,15 +26,19 @@ cmake --build "$work/example" > "$work/log" 2>&1 || { cat "$work/log"; fail "the
 "$work/prefix/bin/ota_info" "$work/example/ota/app-plain.ota.bin" | grep -qx "mode:          image_copy" ||
   fail "OUTPUT did not name the OTA file"
 
-# A program on the library, built against the installed package: the file
-# it packs is the tool's.
-cmake -S "$source/examples/library" -B "$work/library" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" > /dev/null
-cmake --build "$work/library" > "$work/log" 2>&1 || { cat "$work/log"; fail "the library example does not build"; }
+# A program on the library, shared and static, built against the installed
+# package: the file it packs is the tool's.
 cp "$source/examples/sample.bin" "$work/lib.bin"
-"$work/library/pack_and_check" "$work/lib.bin" image_compress | grep -q "lib.ota.bin: valid, image 4096 bytes" ||
-  fail "the library example did not pack and check"
 "$work/prefix/bin/image_gen_header" -o "$work/tool.ota.bin" "$work/lib.bin" image_compress > /dev/null
-cmp -s "$work/lib.ota.bin" "$work/tool.ota.bin" || fail "the library packed another file than the tool"
+for static in OFF ON; do
+  rm -rf "$work/library" "$work/lib.ota.bin"
+  cmake -S "$source/examples/library" -B "$work/library" -G Ninja -DCMAKE_PREFIX_PATH="$work/prefix" \
+        -DPACK_AND_CHECK_STATIC=$static > /dev/null
+  cmake --build "$work/library" > "$work/log" 2>&1 || { cat "$work/log"; fail "the library example ($static) does not build"; }
+  "$work/library/pack_and_check" "$work/lib.bin" image_compress | grep -q "lib.ota.bin: valid, image 4096 bytes" ||
+    fail "the library example ($static) did not pack and check"
+  cmp -s "$work/lib.ota.bin" "$work/tool.ota.bin" || fail "the library ($static) packed another file than the tool"
+done
 
 # The build's whole output is taken before it is searched: grep -q would stop
 # reading at the first match, and the build could die of SIGPIPE.
