@@ -17,22 +17,12 @@ import sys
 import tempfile
 import time
 
+from firmware_like import firmware_like
+
 tools = [os.path.realpath(t) for t in [sys.argv[1]] + sys.argv[3:4]]
 pairs = int(sys.argv[2]) if len(sys.argv) > 2 else 21
 work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
 os.chdir(work)
-
-
-def firmware_like(name, mib):
-    """Per MiB: 256 KiB of random bytes, then 768 KiB of decimal numbers; a label at 0x100."""
-    numbers = "".join("%08d" % i for i in range(1, 98305)).encode()[: 768 << 10]
-    with open(name, "wb") as f:
-        for i in range(mib):
-            random = bytearray(os.urandom(256 << 10))
-            if i == 0:
-                random[0x100:0x106] = b"bench\0"
-            f.write(random)
-            f.write(numbers)
 
 
 def run(command):

@@ -18,6 +18,7 @@ import threading
 import time
 
 import ota_image
+from firmware_like import firmware_like
 
 build = os.path.realpath(sys.argv[1])
 pairs = int(sys.argv[2]) if len(sys.argv) > 2 else 11
@@ -25,18 +26,6 @@ tool = os.path.join(build, "image_gen_header")
 info = os.path.join(build, "ota_info")
 work = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
 os.chdir(work)
-
-
-def firmware_like(name, mib):
-    """Per MiB: 256 KiB of random bytes, then 768 KiB of decimal numbers; a label at 0x100."""
-    numbers = "".join("%08d" % i for i in range(1, 98305)).encode()[: 768 << 10]
-    with open(name, "wb") as f:
-        for i in range(mib):
-            random = bytearray(os.urandom(256 << 10))
-            if i == 0:
-                random[0x100:0x106] = b"bench\0"
-            f.write(random)
-            f.write(numbers)
 
 
 def timed(call):

@@ -66,6 +66,13 @@ py::dict report_dict(const ota::Report& r) {
     return d;
 }
 
+// Runs `call` with the interpreter's lock let go: it touches no Python object.
+template <class Call>
+bool unlocked(Call call) {
+    py::gil_scoped_release released;
+    return call();
+}
+
 py::tuple pack(const std::string& input, const std::string& mode_keyword, const std::optional<std::string>& output) {
     const std::optional<ota::Mode> mode = ota::mode_named(mode_keyword);
     if (!mode) {
@@ -78,12 +85,7 @@ py::tuple pack(const std::string& input, const std::string& mode_keyword, const 
     options.warning = [&](const std::string& message) { warnings.push_back(message); };
     ota::PackResult result;
     ota::Error error;
-    bool packed;
-    {
-        py::gil_scoped_release unlocked;
-        packed = ota::pack(input, *mode, options, result, error);
-    }
-    if (!packed) return failure(error);
+    if (!unlocked([&] { return ota::pack(input, *mode, options, result, error); })) return failure(error);
     py::dict d;
     d["output"] = py::bytes(result.output);
     d["image_size"] = result.image_size;
@@ -100,24 +102,14 @@ py::tuple verify(const std::string& path, std::optional<uint64_t> max_size, bool
     options.sha256 = sha256;
     ota::Report report;
     ota::Error error;
-    bool read;
-    {
-        py::gil_scoped_release unlocked;
-        read = ota::verify(path, options, report, error);
-    }
-    if (!read) return failure(error);
+    if (!unlocked([&] { return ota::verify(path, options, report, error); })) return failure(error);
     return py::make_tuple(report_dict(report), py::none(), py::none());
 }
 
 py::tuple extract(const std::string& path, const std::string& raw) {
     ota::Report report;
     ota::Error error;
-    bool extracted;
-    {
-        py::gil_scoped_release unlocked;
-        extracted = ota::extract(path, raw, report, error);
-    }
-    if (!extracted) return failure(error);
+    if (!unlocked([&] { return ota::extract(path, raw, report, error); })) return failure(error);
     return py::make_tuple(report_dict(report), py::none(), py::none());
 }
 
