@@ -115,11 +115,7 @@ PackArgs pack_parse_args(int argc, char** argv) {
         if (value) output = value;
     }
     if (output && output->empty()) return failure(args, "the OTA file's name (-o) is empty");
-    if (output && output_arg(*output).standard) {
-        return failure(
-            args, "OUTPUT " + single_quoted(*output) +
-                      " is standard output, but an OTA file needs a file it can seek in: its header is written last");
-    }
+    if (output && !pack_output_problem(*output).empty()) return failure(args, pack_output_problem(*output));
     if (positional.empty()) return failure(args, "INPUT and MODE are missing");
     bool first_is_mode = ota_mode_named(positional[0]).has_value();
     if (positional.size() == 1) {
@@ -165,4 +161,10 @@ bool pack_derive_output(PackArgs& args) {
     }
     args.output = ota_output_name(input);
     return true;
+}
+
+std::string pack_output_problem(const std::string& output) {
+    if (!output_arg(output).standard) return "";
+    return "OUTPUT " + single_quoted(output) +
+           " is standard output, but an OTA file needs a file it can seek in: its header is written last";
 }

@@ -39,3 +39,6 @@ bool pack_derive_output(PackArgs& args);
 
 // The output name: the input path less its last four bytes, then ".ota.bin".
 std::string ota_output_name(const std::string& input_path);
+
+// Why OUTPUT can take no OTA file (it names standard output), or empty.
+std::string pack_output_problem(const std::string& output);

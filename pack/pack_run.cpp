@@ -200,6 +200,9 @@ PackOutcome pack_outcome(const PackRequest& request, const PackEvents& events) {
         return failed(PackFailureKind::file_read, args.input, file_kind_name(kind.kind));
     }
     if (!args.output_given && !pack_derive_output(args)) return failed(PackFailureKind::input_param, "", args.problem);
+    if (args.output_given && !pack_output_problem(args.output).empty()) {
+        return failed(PackFailureKind::input_param, "", pack_output_problem(args.output));
+    }
     if (args.output_given && output_is_input(args)) {
         return failed(PackFailureKind::input_param, "", "OUTPUT " + single_quoted(args.output) + " is the input file");
     }

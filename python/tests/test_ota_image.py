@@ -62,6 +62,7 @@ def test_failures_raise_their_kind_with_the_tools_message(tmp_path, monkeypatch)
         (ota_image.UsageError, "unknown mode", lambda: ota_image.pack(tmp_path / "app.bin", "image_zip")),
         (ota_image.UsageError, "is the input file",
          lambda: ota_image.pack(tmp_path / "app.bin", "image_copy", tmp_path / "app.bin")),
+        (ota_image.UsageError, "is standard output", lambda: ota_image.pack(tmp_path / "app.bin", "image_copy", "-")),
         (ota_image.ReadError, "Is a directory", lambda: ota_image.pack(tmp_path / "dir.bin", "image_copy")),
         (ota_image.FileError, "cannot make it in", lambda: ota_image.pack(tmp_path / "app.bin", "image_copy",
                                                                            tmp_path / "no" / "such.ota.bin")),
