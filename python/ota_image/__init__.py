@@ -193,8 +193,9 @@ def pack(input, mode, output=None):
 def verify(path, max_size=None, sha256=False):
     """Checks the OTA file ``path`` as ota_info does and returns its
     :class:`Report`, valid or not. ``max_size`` is the flash slot it must
-    fit; ``sha256`` adds the digests of the file and of its image. Raises
-    only when the file cannot be read."""
+    fit; ``sha256`` adds the digests of the file and of its image. As for
+    ota_info, ``"-"`` is standard input (``"./-"`` a file of that name).
+    Raises only when the file cannot be read."""
     return Report._from_module(_call(_ota_image.verify(_name(path), max_size, bool(sha256))))
 
 
