@@ -2,6 +2,8 @@
 // use, with nothing to print, and their outcomes in the library's terms.
 #include "image_gen_header/ota.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "format/crc16_xmodem.h"
@@ -73,8 +75,11 @@ Report report_of(const std::string& file, const OtaReport& r, const ReportExtras
     report.problems = r.problems;
     report.max_size = extras.max_size;
     if (extras.max_size) {
-        report.bytes_free = r.file_size <= *extras.max_size ? static_cast<int64_t>(*extras.max_size - r.file_size)
-                                                            : -static_cast<int64_t>(r.file_size - *extras.max_size);
+        // Saturated: only a slot of 2^63 bytes or more is past what int64_t holds.
+        const uint64_t slot = *extras.max_size, size = r.file_size;
+        const uint64_t difference = size <= slot ? slot - size : size - slot;
+        const int64_t magnitude = static_cast<int64_t>(std::min<uint64_t>(difference, INT64_MAX));
+        report.bytes_free = size <= slot ? magnitude : -magnitude;
     }
     if (!extras.file_sha256.empty()) report.file_sha256 = extras.file_sha256;
     if (!extras.image_sha256.empty()) report.image_sha256 = extras.image_sha256;
@@ -130,7 +135,12 @@ bool pack(const std::string& input, Mode mode, const PackOptions& options, PackR
             options.warning(about(subject, what));
         };
     }
-    const PackOutcome outcome = pack_file(request, events);
+    PackOutcome outcome;
+    try {
+        outcome = pack_file(request, events);
+    } catch (const std::bad_alloc& e) {
+        return fail(ErrorKind::memory, about("out of resources", e.what()), error);
+    }
     if (outcome.failure.kind) return pack_failed(outcome.failure, error);
     result.output = outcome.output;
     result.image_size = static_cast<uint32_t>(*outcome.image_size);

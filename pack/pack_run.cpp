@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "format/crc16_xmodem.h"
 #include "pack/pack_args.h"
@@ -185,7 +184,9 @@ bool output_is_input(const PackArgs& args) {
            same_file(output, input);
 }
 
-PackOutcome pack_outcome(const PackRequest& request, const PackEvents& events) {
+}  // namespace
+
+PackOutcome pack_file(const PackRequest& request, const PackEvents& events) {
     PackArgs args;
     args.input = request.input;
     args.mode = request.mode;
@@ -246,15 +247,4 @@ PackOutcome pack_outcome(const PackRequest& request, const PackEvents& events) {
     }
     run.outcome.failure = run.failure;
     return run.outcome;
-}
-
-}  // namespace
-
-PackOutcome pack_file(const PackRequest& request, const PackEvents& events) {
-    try {
-        return pack_outcome(request, events);
-    } catch (const std::bad_alloc& e) {
-        // Memory ran out: the owners have undone what the run made.
-        return failed(PackFailureKind::malloc, "out of resources", e.what());
-    }
 }

@@ -43,4 +43,6 @@ struct PackOutcome {
     PackFailure failure;  // no kind: the OTA file is in place
 };
 
+// Memory that runs out is thrown (std::bad_alloc), as anywhere else; the
+// owners have undone what the run made by then.
 PackOutcome pack_file(const PackRequest& request, const PackEvents& events);

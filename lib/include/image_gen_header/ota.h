@@ -112,7 +112,7 @@ struct Report {
     std::optional<std::string> xz_check;
     std::vector<std::string> problems;  // empty when valid
     std::optional<uint64_t> max_size;
-    std::optional<int64_t> bytes_free;                     // negative when the file is over its slot
+    std::optional<int64_t> bytes_free;  // negative when the file is over its slot; saturated past 2^63
     std::optional<std::string> file_sha256, image_sha256;  // hexadecimal
     uint64_t file_size = 0;
 };
